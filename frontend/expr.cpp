@@ -1,0 +1,346 @@
+// Expression lowering: precedence levels, short-circuit operators, primaries,
+// collection literals, record constructors, enum ordinals, field reads, interpolation.
+#include <utility>
+
+#include "parser.h"
+
+namespace kv::frontend {
+
+namespace {
+const std::string kEmpty;
+}
+
+void TokenStream::load(std::string_view text) {
+  tokens.clear();
+  tokens.push_back({TokKind::Sym, "~", 0});
+  std::vector<Token> lexed = lex(text);
+  tokens.reserve(lexed.size() + 1);
+  for (Token& t : lexed) tokens.push_back(std::move(t));
+  cursor = 1;
+}
+
+TokKind Parser::peek_kind() const { return at_end() ? TokKind::Eof : ts_.tokens[ts_.cursor].kind; }
+
+const std::string& Parser::peek_value() const {
+  return at_end() ? kEmpty : ts_.tokens[ts_.cursor].value;
+}
+
+const std::string& Parser::peek_value_next() const {
+  return ts_.cursor + 1 >= ts_.count() ? kEmpty : ts_.tokens[ts_.cursor + 1].value;
+}
+
+bool Parser::at_sym(std::string_view s) const {
+  return peek_kind() == TokKind::Sym && peek_value() == s;
+}
+
+bool Parser::at_kw(std::string_view k) const {
+  return peek_kind() == TokKind::Kw && peek_value() == k;
+}
+
+bool Parser::next_is_sym(std::string_view s) const {
+  if (ts_.cursor + 1 >= ts_.count()) return false;
+  const Token& t = ts_.tokens[ts_.cursor + 1];
+  return t.kind == TokKind::Sym && t.value == s;
+}
+
+void Parser::expect_sym(std::string_view s) {
+  if (at_sym(s)) {
+    advance();
+    return;
+  }
+  std::string m = "lowerir: expected '";
+  m += s;
+  m += "' at pos " + std::to_string(ts_.cursor) + " got " + peek_value();
+  diag(m);
+}
+
+void Parser::expect_kw(std::string_view k) {
+  if (at_kw(k)) {
+    advance();
+    return;
+  }
+  std::string m = "lowerir: expected kw '";
+  m += k;
+  m += "' at pos " + std::to_string(ts_.cursor) + " got " + peek_value();
+  diag(m);
+}
+
+void Parser::emit_trypops(int64_t n) {
+  for (int64_t i = 0; i < n; ++i) emit("TRYPOP");
+}
+
+bool Parser::enter() {
+  if (depth_ >= kMaxNesting) {
+    diag("lowerir: nesting deeper than " + std::to_string(kMaxNesting) + " levels at pos " +
+         std::to_string(ts_.cursor));
+    advance();
+    return false;
+  }
+  ++depth_;
+  return true;
+}
+
+void Parser::expr() {
+  if (!enter()) return;
+  or_level();
+  leave();
+}
+
+void Parser::or_level() {
+  and_level();
+  // "or" directly before a block belongs to the statement around the expression.
+  while (at_kw("or") && !next_is_sym("[")) {
+    advance();
+    const int64_t l = new_label();
+    emit("DUP");
+    emit("JT " + label_name(l));
+    emit("POP");
+    and_level();
+    emit_label(l);
+    emit("BOOL");
+  }
+}
+
+void Parser::and_level() {
+  not_level();
+  while (at_kw("and")) {
+    advance();
+    const int64_t l = new_label();
+    emit("DUP");
+    emit("JF " + label_name(l));
+    emit("POP");
+    not_level();
+    emit_label(l);
+    emit("BOOL");
+  }
+}
+
+void Parser::not_level() {
+  int64_t nots = 0;
+  while (at_kw("not")) {
+    advance();
+    ++nots;
+  }
+  comparison();
+  for (int64_t i = 0; i < nots; ++i) emit("NOT");
+}
+
+void Parser::comparison() {
+  additive();
+  for (;;) {
+    if (peek_kind() != TokKind::Sym) return;
+    const std::string& v = peek_value();
+    if (v != "==" && v != "!=" && v != "<" && v != ">" && v != "<=" && v != ">=") return;
+    std::string line = "BIN " + v;
+    advance();
+    additive();
+    emit(line);
+  }
+}
+
+void Parser::additive() {
+  multiplicative();
+  for (;;) {
+    if (peek_kind() != TokKind::Sym) return;
+    const std::string& v = peek_value();
+    if (v != "+" && v != "-") return;
+    std::string line = "BIN " + v;
+    advance();
+    multiplicative();
+    emit(line);
+  }
+}
+
+void Parser::multiplicative() {
+  unary();
+  for (;;) {
+    if (peek_kind() != TokKind::Sym) return;
+    const std::string& v = peek_value();
+    if (v != "*" && v != "/" && v != "%") return;
+    std::string line = "BIN " + v;
+    advance();
+    unary();
+    emit(line);
+  }
+}
+
+void Parser::unary() {
+  int64_t negs = 0;
+  while (at_sym("-")) {
+    advance();
+    ++negs;
+  }
+  postfix();
+  for (int64_t i = 0; i < negs; ++i) emit("NEG");
+}
+
+void Parser::postfix() {
+  primary();
+  while (at_sym("{")) {
+    advance();
+    expr();
+    expect_sym("}");
+    emit("INDEX");
+  }
+}
+
+int64_t Parser::argument_list() {
+  int64_t n = 0;
+  if (!at_sym(")")) {
+    expr();
+    n = 1;
+    while (at_sym(",")) {
+      advance();
+      expr();
+      ++n;
+    }
+  }
+  expect_sym(")");
+  return n;
+}
+
+void Parser::collection_literal() {
+  advance();  // "{"
+  int64_t count = 0;
+  bool is_map = false;
+  if (!at_sym("}")) {
+    expr();
+    count = 1;
+    if (at_sym("->")) {
+      advance();
+      expr();
+      is_map = true;
+    }
+    while (at_sym(",")) {
+      advance();
+      expr();
+      ++count;
+      if (at_sym("->")) {
+        advance();
+        expr();
+      }
+    }
+  }
+  expect_sym("}");
+  emit((is_map ? "MAP " : "LIST ") + std::to_string(count));
+}
+
+void Parser::kvlog_form() {
+  advance();  // "kvlog"
+  std::string level = "info";
+  if (at_sym(".")) {
+    advance();
+    level = peek_value();
+    advance();
+  }
+  expect_sym("(");
+  const int64_t n = argument_list();
+  emit("LOG " + level + " " + std::to_string(n));
+}
+
+void Parser::primary() {
+  const TokKind kind = peek_kind();
+  if (kind == TokKind::Num) {
+    const std::string& text = peek_value();
+    emit((text.find('.') != std::string::npos ? "CONSTF " : "CONST ") + text);
+    advance();
+    return;
+  }
+  if (kind == TokKind::Str) {
+    std::string raw = peek_value();
+    advance();
+    if (raw.find("${") != std::string::npos)
+      lower_interpolation(raw);
+    else
+      emit("STR " + escape_ir_text(raw));
+    return;
+  }
+  if (at_kw("true") || at_kw("false")) {
+    emit("CONST " + peek_value());
+    advance();
+    return;
+  }
+  if (at_sym("(")) {
+    advance();
+    expr();
+    expect_sym(")");
+    return;
+  }
+  if (at_sym("{")) {
+    collection_literal();
+    return;
+  }
+  if (at_kw("kvlog")) {
+    kvlog_form();
+    return;
+  }
+  if (kind == TokKind::Id) {
+    const std::string name = peek_value();
+    advance();
+    if (enums_.is_enum(name)) {
+      expect_sym(".");
+      const std::string variant = peek_value();
+      advance();
+      emit("CONST " + std::to_string(enums_.ordinal(name, variant)));
+    } else if (at_sym("(")) {
+      advance();
+      const int64_t n = argument_list();
+      if (record_names_.contains(name))
+        emit("NEW " + name);
+      else
+        emit("CALL " + name + " " + std::to_string(n));
+    } else if (at_sym(".")) {
+      advance();
+      const std::string field = peek_value();
+      advance();
+      emit("LOAD " + name);
+      emit("FGET " + symbols_.type_of(name) + " " + field);
+    } else {
+      emit("LOAD " + name);
+    }
+    return;
+  }
+  std::string m = "lowerir: unexpected '" + peek_value() + "' (kind=";
+  m += kind_name(kind);
+  m += ") at pos " + std::to_string(ts_.cursor);
+  diag(m);
+  advance();
+}
+
+void Parser::lower_interpolation(const std::string& raw) {
+  if (interpolation_depth_ >= kMaxInterpolationNesting) {
+    diag("lowerir: interpolation nested deeper than " + std::to_string(kMaxInterpolationNesting) +
+         " levels at pos " + std::to_string(ts_.cursor - 1));
+    return;
+  }
+  ++interpolation_depth_;
+  bool first = true;
+  size_t pos = 0;
+  for (;;) {
+    const size_t open = raw.find("${", pos);
+    const size_t piece_end = open == std::string::npos ? raw.size() : open;
+    if (piece_end > pos) {
+      emit("STR " + escape_ir_text(std::string_view(raw).substr(pos, piece_end - pos)));
+      if (!first) emit("BIN +");
+      first = false;
+    }
+    if (open == std::string::npos) break;
+    const size_t start = open + 2;
+    size_t close = raw.find('}', start);
+    if (close == std::string::npos) close = raw.size();
+    pos = close < raw.size() ? close + 1 : raw.size();
+
+    TokenStream saved = std::move(ts_);
+    ts_ = TokenStream{};
+    ts_.load(std::string_view(raw).substr(start, close - start));
+    expr();
+    ts_ = std::move(saved);
+
+    emit("TOSTR");
+    if (!first) emit("BIN +");
+    first = false;
+  }
+  --interpolation_depth_;
+}
+
+}  // namespace kv::frontend

@@ -1,0 +1,64 @@
+// The front end: Kavel source text in, IR lines out. Everything the program `lowerir`
+// does is callable in-process here; main.cpp only wires it to the standard streams.
+#pragma once
+#include <exception>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "registries.h"
+
+namespace kv::frontend {
+
+// The main source or a used file cannot be read. The stage ends with the runtime's
+// "cannot open file" exit; the library only throws so that callers (tests, the fuzzer)
+// survive it.
+struct CannotOpen : std::exception {
+  const char* what() const noexcept override { return "cannot open file"; }
+};
+
+// Where IR lines and diagnostics go. `diag` receives the message without the "[err] "
+// prefix and without the line end.
+class Sink {
+ public:
+  virtual ~Sink() = default;
+  virtual void ir_line(std::string_view line) = 0;
+  virtual void diag(std::string_view message) = 0;
+};
+
+// Collects the exact bytes the stage writes: IR lines and "[err] " lines, each with CR LF.
+class StringSink : public Sink {
+ public:
+  std::string ir;
+  std::string err;
+  void ir_line(std::string_view line) override;
+  void diag(std::string_view message) override;
+};
+
+// How `use` paths are resolved and files read; the host version uses the file system,
+// tests and the fuzzer give an in-memory one.
+struct FileAccess {
+  std::function<std::string(const std::string& name)> resolve;
+  std::function<bool(const std::string& path, std::string& text)> read;
+};
+FileAccess host_files();
+
+// Nesting of blocks, parenthesised and bracketed expressions, argument lists and
+// interpolations, counted together. Deeper input gets a diagnostic, not a stack overflow.
+constexpr int kMaxNesting = 1000;
+// Interpolations inside interpolations re-lex their text once per level; the bound keeps
+// the work linear in the source size.
+constexpr int kMaxInterpolationNesting = 16;
+
+// Replaces every `use "path":` directive by the file it names (its first start block
+// removed, its own directives expanded), each path once per run. Throws CannotOpen.
+std::string expand_uses(std::string_view text, UsedFiles& used, const FileAccess& files);
+
+// Lexes and lowers an expanded source, writing IR lines and diagnostics to `sink`.
+void lower_program(std::string_view expanded, Sink& sink);
+
+// The stage after its prompt: record the main path, read it, expand its uses, lower.
+// Throws CannotOpen before any IR line is written.
+void run_stage(const std::string& path, Sink& sink, const FileAccess& files);
+
+}  // namespace kv::frontend

@@ -1,0 +1,106 @@
+// The recursive-descent parser that writes IR lines as it recognises constructs. There is
+// no syntax tree: expressions, statements and declarations emit their lines in source
+// order. Shared by expr.cpp, stmt.cpp and decl.cpp.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "lexer.h"
+#include "lowerir.h"
+#include "registries.h"
+
+namespace kv::frontend {
+
+// The tokens of one text with a placeholder at index 0, so the first real token is
+// number 1: token numbers in diagnostics are these indices.
+struct TokenStream {
+  std::vector<Token> tokens;  // tokens[0] is the placeholder "~"
+  size_t cursor = 1;
+
+  void load(std::string_view text);
+  size_t count() const { return tokens.size(); }
+};
+
+class Parser {
+ public:
+  explicit Parser(Sink& sink) : sink_(sink) {}
+
+  void program(std::string_view expanded);  // top level
+
+ private:
+  // Token stream.
+  TokKind peek_kind() const;
+  const std::string& peek_value() const;
+  const std::string& peek_value_next() const;
+  bool at_end() const { return ts_.cursor >= ts_.count(); }
+  bool at_sym(std::string_view s) const;
+  bool at_kw(std::string_view k) const;
+  bool next_is_sym(std::string_view s) const;
+  void advance() { ++ts_.cursor; }
+  void expect_sym(std::string_view s);
+  void expect_kw(std::string_view k);
+  void emit(std::string_view line) { sink_.ir_line(line); }
+  void diag(const std::string& message) { sink_.diag(message); }
+
+  // Labels.
+  int64_t new_label() { return label_counter_++; }
+  static std::string label_name(int64_t n) { return ".L" + std::to_string(n); }
+  void emit_label(int64_t n) { emit(label_name(n)); }
+  void emit_trypops(int64_t n);
+
+  // Nesting guard: true when one more level fits; otherwise reports, skips the token
+  // under the cursor (so every caller still makes progress) and returns false.
+  bool enter();
+  void leave() { --depth_; }
+
+  // Expressions.
+  void expr();
+  void or_level();
+  void and_level();
+  void not_level();
+  void comparison();
+  void additive();
+  void multiplicative();
+  void unary();
+  void postfix();
+  void primary();
+  int64_t argument_list();
+  void collection_literal();
+  void kvlog_form();
+  void lower_interpolation(const std::string& raw);
+
+  // Statements.
+  void statement();
+  void block();
+  void let_statement();
+  void loop_statement();
+  void loop_tail(const std::string& var);
+  void try_statement();
+  void when_statement();
+  void match_statement();
+  void name_statement();
+
+  // Declarations.
+  void function();
+  void start_block();
+  void record();
+  void enumeration();
+
+  Sink& sink_;
+  TokenStream ts_;
+  int64_t label_counter_ = 0;
+  int depth_ = 0;
+  int interpolation_depth_ = 0;
+  int64_t try_depth_ = 0;
+  // loop_stack: break label, continue label, try depth at entry; bottom entry -1.
+  std::vector<int64_t> loop_break_{-1};
+  std::vector<int64_t> loop_continue_{-1};
+  std::vector<int64_t> loop_try_{-1};
+  SymbolTable symbols_;
+  NameList record_names_;
+  EnumRegistry enums_;
+};
+
+}  // namespace kv::frontend
