@@ -1,15 +1,26 @@
 #include "platform.h"
 
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+#include "stage_io.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <cerrno>
 #include <climits>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
+extern char** environ;
 #endif
 
 namespace kv {
 
 #ifdef _WIN32
+
 std::string exe_dir() {
   char buf[MAX_PATH * 4];
   DWORD n = GetModuleFileNameA(nullptr, buf, sizeof buf);
@@ -17,7 +28,51 @@ std::string exe_dir() {
   size_t cut = path.find_last_of('\\');
   return cut == std::string::npos ? path : path.substr(0, cut);
 }
+
+namespace {
+// The child shares our console and our redirections: hand it our standard handles.
+HANDLE inheritable_std_handle(DWORD which) {
+  HANDLE h = GetStdHandle(which);
+  if (h != nullptr && h != INVALID_HANDLE_VALUE) SetHandleInformation(h, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+  return h;
+}
+}  // namespace
+
+std::uint32_t system(const std::string& command) {
+  flush_all();
+  std::fflush(nullptr);
+  std::string line = "cmd.exe /c \"" + command + "\"";
+  std::vector<char> buf(line.begin(), line.end());
+  buf.push_back('\0');
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = inheritable_std_handle(STD_INPUT_HANDLE);
+  si.hStdOutput = inheritable_std_handle(STD_OUTPUT_HANDLE);
+  si.hStdError = inheritable_std_handle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessA(nullptr, buf.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
+    return system_cannot_start;
+  WaitForSingleObject(pi.hProcess, INFINITE);
+  DWORD code = system_cannot_start;
+  if (!GetExitCodeProcess(pi.hProcess, &code)) code = system_cannot_start;
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return static_cast<std::uint32_t>(code);
+}
+
+void setenv(const std::string& name, const std::string& value) {
+  SetEnvironmentVariableA(name.c_str(), value.c_str());
+  std::string entry = name + "=" + value;
+  _putenv(entry.c_str());
+}
+
+std::vector<std::string> program_args(int, char**) { return split_command_line(GetCommandLineA()); }
+
+std::string temp_folder() { return getenv("TEMP"); }
+
 #else
+
 std::string exe_dir() {
   char buf[PATH_MAX];
   ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf);
@@ -27,6 +82,126 @@ std::string exe_dir() {
   if (cut == std::string::npos) return ".";
   return cut == 0 ? "/" : path.substr(0, cut);
 }
+
+std::uint32_t system(const std::string& command) {
+  flush_all();
+  std::fflush(nullptr);
+  char arg0[] = "sh";
+  char arg1[] = "-c";
+  std::vector<char> cmd(command.begin(), command.end());
+  cmd.push_back('\0');
+  char* argv[] = {arg0, arg1, cmd.data(), nullptr};
+  pid_t pid = 0;
+  if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ) != 0) return system_cannot_start;
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return system_cannot_start;
+  }
+  if (WIFEXITED(status)) return static_cast<std::uint32_t>(WEXITSTATUS(status));
+  if (WIFSIGNALED(status)) return 128u + static_cast<std::uint32_t>(WTERMSIG(status));
+  return system_cannot_start;
+}
+
+void setenv(const std::string& name, const std::string& value) { ::setenv(name.c_str(), value.c_str(), 1); }
+
+std::vector<std::string> program_args(int argc, char** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+  return args;
+}
+
+std::string temp_folder() {
+  std::string t = getenv("TEMP");
+  if (t.empty()) t = getenv("TMPDIR");
+  if (t.empty()) t = "/tmp";
+  return t;
+}
+
 #endif
+
+std::string getenv(const std::string& name) {
+  const char* v = std::getenv(name.c_str());
+  return v ? std::string(v) : std::string();
+}
+
+std::uint64_t clock() {
+  using namespace std::chrono;
+  return static_cast<std::uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+std::vector<std::string> split_command_line(std::string_view line) {
+  size_t i = 0;
+  if (i < line.size() && line[i] == '"') {
+    ++i;
+    while (i < line.size() && line[i] != '"') ++i;
+    if (i < line.size()) ++i;
+  } else {
+    while (i < line.size() && line[i] != ' ') ++i;
+  }
+  std::vector<std::string> args;
+  while (true) {
+    while (i < line.size() && line[i] == ' ') ++i;
+    if (i >= line.size()) break;
+    std::string arg;
+    if (line[i] == '"') {
+      ++i;
+      while (i < line.size() && line[i] != '"') arg += line[i++];
+      if (i < line.size()) ++i;
+    } else {
+      while (i < line.size() && line[i] != ' ') arg += line[i++];
+    }
+    args.push_back(arg);
+  }
+  return args;
+}
+
+std::string null_device(Host host) { return host == Host::windows ? "NUL" : "/dev/null"; }
+
+std::string program_suffix(Host host) { return host == Host::windows ? ".exe" : ""; }
+
+std::string backslashed(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c == '/') c = '\\';
+  return out;
+}
+
+std::string shell_quote(Host host, std::string_view path) {
+  if (host == Host::windows) return "\"" + std::string(path) + "\"";
+  std::string out = "'";
+  for (char c : path) {
+    if (c == '\'')
+      out += "'\\''";
+    else
+      out += c;
+  }
+  out += "'";
+  return out;
+}
+
+std::string echo_command(Host host, std::string_view path) {
+  if (host == Host::posix) return "printf '%s\\n' " + shell_quote(host, path);
+  std::string out = "echo ";
+  for (char c : path) {
+    if (c == '&' || c == '|' || c == '<' || c == '>' || c == '^') out += '^';
+    out += c;
+  }
+  return out;
+}
+
+std::string make_folder_command(Host host, std::string_view folder) {
+  if (host == Host::windows) return "mkdir \"" + backslashed(folder) + "\" 2>NUL";
+  return "mkdir -p " + shell_quote(host, folder) + " 2>/dev/null";
+}
+
+std::string delete_files_command(Host host, const std::vector<std::string>& files) {
+  std::string out = host == Host::windows ? "del" : "rm -f";
+  for (const std::string& f : files) {
+    out += ' ';
+    out += host == Host::windows ? "\"" + backslashed(f) + "\"" : shell_quote(host, f);
+  }
+  out += host == Host::windows ? " 2>NUL" : " 2>/dev/null";
+  return out;
+}
 
 }  // namespace kv

@@ -1,0 +1,238 @@
+#include "pipeline.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sys/stat.h>
+
+#include "stage_io.h"
+#include "text.h"
+
+namespace kv {
+
+const char* const link_label = "6/6  link ";
+
+std::string dir_part(std::string_view path) {
+  size_t cut = path.find_last_of("/\\");
+  return cut == std::string_view::npos ? std::string() : std::string(path.substr(0, cut + 1));
+}
+
+std::string base_name(std::string_view path) {
+  size_t sep = path.find_last_of("/\\");
+  size_t start = sep == std::string_view::npos ? 0 : sep + 1;
+  size_t dot = path.find_last_of('.');
+  size_t end = dot != std::string_view::npos && dot > start ? dot : path.size();
+  return std::string(path.substr(start, end - start));
+}
+
+std::string clean_source_line(std::string_view line) {
+  std::string path = trim(line);
+  if (starts_with(path, "\xEF\xBB\xBF")) path.erase(0, 3);
+  if (!path.empty() && path.front() == '"' && path.back() == '"')
+    path = path.size() >= 2 ? path.substr(1, path.size() - 2) : std::string();
+  return path;
+}
+
+std::string build_folder() { return temp_folder() + "/kavel_build"; }
+
+BuildNames build_names(const std::string& out, const std::string& base, const std::string& folder) {
+  BuildNames n;
+  n.exe = out + base + ".exe";
+  n.folder = folder;
+  n.stem = folder + "/" + base;
+  n.ir = n.stem + ".ir";
+  n.opt_ir = n.stem + "_opt.ir";
+  n.asm_file = n.stem + ".asm";
+  n.obj = n.stem + ".obj";
+  n.res = n.stem + ".res";
+  n.rc_file = n.stem + ".rc";
+  n.icon = out + base + ".ico";
+  return n;
+}
+
+std::vector<Step> stage_steps(const ToolPaths& tools, const std::string& source, const BuildNames& names, Host host) {
+  auto q = [host](std::string_view s) { return shell_quote(host, s); };
+  const std::string null = null_device(host);
+  return {
+      {"1/6  check", echo_command(host, source) + " | " + q(tools.checker) + " > " + null},
+      {"2/6  lowerir", echo_command(host, source) + " | " + q(tools.frontend) + " > " + q(names.ir) + " 2>" + null},
+      {"3/6  opt  ", echo_command(host, names.ir) + " | " + q(tools.optimiser) + " > " + q(names.opt_ir) + " 2>" + null},
+      {"4/6  cg   ", echo_command(host, names.opt_ir) + " | " + q(tools.codegen) + " > " + q(names.asm_file) + " 2>" + null},
+      {"5/6  nasm ", q(tools.nasm) + " -f win64 " + q(names.asm_file) + " -o " + q(names.obj)},
+  };
+}
+
+std::string icon_rc_text(const BuildNames& names) { return "1 ICON \"" + names.icon + "\""; }
+
+std::string rc_command(const ToolPaths& tools, const BuildNames& names, Host host) {
+  return shell_quote(host, tools.rc) + " " + shell_quote(host, names.rc_file) + " > " + null_device(host) + " 2>&1";
+}
+
+std::string link_command(const ToolPaths& tools, const BuildNames& names, const std::string& extra, Host host) {
+  auto q = [host](std::string_view s) { return shell_quote(host, s); };
+  return q(tools.link) + " /subsystem:console /entry:kv_start /nodefaultlib " + q(names.obj) + extra + " " +
+         q(tools.msvcrt) + " " + q(tools.kernel32) + " " + q(tools.ws2_32) + " /out:" + q(names.exe) + " > " +
+         null_device(host) + " 2>&1";
+}
+
+std::string cleanup_command(const BuildNames& names, Host host) {
+  return delete_files_command(host, {names.ir, names.opt_ir, names.asm_file, names.obj, names.res});
+}
+
+std::string run_command(const ToolPaths& tools, const std::string& exe, const std::vector<std::string>& args, Host host) {
+  std::string cmd;
+  if (host == Host::posix && !tools.run.empty()) cmd = tools.run + " ";
+  cmd += shell_quote(host, exe);
+  for (const std::string& a : args) {
+    cmd += ' ';
+    if (host == Host::windows) {
+      // Built programs know no escape for a double quote inside an argument; one left
+      // in would close the quotes early and hand the rest of the argument to cmd.exe.
+      std::string plain;
+      for (char c : a)
+        if (c != '"') plain += c;
+      cmd += shell_quote(host, plain);
+    } else {
+      cmd += shell_quote(host, a);
+    }
+  }
+  return cmd;
+}
+
+void say(Driver& d, std::string_view line) {
+  if (d.capture) {
+    d.capture->append(line);
+    d.capture->append("\r\n");
+    return;
+  }
+  out_line(line);
+  flush_all();
+}
+
+std::uint32_t run_step(Driver& d, const std::string& command, const std::string& label) {
+  if (!d.quiet) say(d, "[kavelc] " + label);
+  std::uint32_t code = system(command);
+  if (code != 0) say(d, "[kavelc] ERROR in " + label + " (exit " + std::to_string(code) + ")");
+  return code;
+}
+
+namespace {
+
+bool write_text_file(const std::string& path, const std::string& text) {
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  if (!f) return false;
+  f << text;
+  return static_cast<bool>(f.flush());
+}
+
+}  // namespace
+
+int build(Driver& d, const std::string& source, const std::string& out, const std::string& base) {
+  BuildNames n = build_names(out, base, build_folder());
+  system(make_folder_command(d.host, n.folder));
+  if (!d.quiet) {
+    say(d, "[kavelc] source : " + source);
+    say(d, "[kavelc] output : " + n.exe);
+    say(d, "[kavelc] -------");
+  }
+  std::uint64_t t0 = clock();
+  for (const Step& step : stage_steps(d.tools, source, n, d.host))
+    if (run_step(d, step.command, step.label) != 0) return 1;
+
+  // An icon named after the program, beside the output, becomes its resource; a failing
+  // resource compiler only costs the icon.
+  std::string extra;
+  if (!d.tools.rc.empty() && can_open(n.icon) && write_text_file(n.rc_file, icon_rc_text(n))) {
+    if (system(rc_command(d.tools, n, d.host)) == 0) extra = " " + shell_quote(d.host, n.res);
+    system(delete_files_command(d.host, {n.rc_file}));
+  }
+  if (run_step(d, link_command(d.tools, n, extra, d.host), link_label) != 0) return 1;
+  system(cleanup_command(n, d.host));
+  if (!d.quiet) {
+    std::uint64_t elapsed = clock() - t0;
+    say(d, "[kavelc] -------");
+    say(d, "[kavelc] done in " + std::to_string(elapsed) + " ms  ->  " + n.exe);
+  }
+  return 0;
+}
+
+int kavelc_main() {
+  Driver d;
+  d.tools = load_configuration();
+  if (!tools_present(d.tools)) {
+    for (const std::string& line : missing_tools_message()) say(d, line);
+    return 1;
+  }
+  d.quiet = false;
+  err_diag("Source (.kv): ");
+  std::string path = clean_source_line(read_input_line());
+  if (path.empty()) {
+    say(d, "[kavelc] error: no source file given");
+    return 1;
+  }
+  std::string base = base_name(path);
+  if (base.empty()) {
+    say(d, "[kavelc] error: cannot parse filename");
+    return 1;
+  }
+  return build(d, path, dir_part(path), base) != 0 ? 1 : 0;
+}
+
+namespace {
+
+bool folder_exists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Under Wine, keep Wine's own chatter away from the program's output: no debug channels
+// unless the user asked for some, and a first-time prefix is created quietly beforehand.
+void prepare_posix_runner(const ToolPaths& tools) {
+  if (std::getenv("WINEDEBUG") == nullptr) setenv("WINEDEBUG", "-all");
+  std::string first = tools.run.substr(0, tools.run.find(' '));
+  std::string name = first.substr(first.find_last_of('/') == std::string::npos ? 0 : first.find_last_of('/') + 1);
+  if (!starts_with(name, "wine")) return;
+  std::string prefix = getenv("WINEPREFIX");
+  if (prefix.empty()) prefix = getenv("HOME") + "/.wine";
+  if (folder_exists(prefix)) return;
+  system(tools.run + " wineboot --init > /dev/null 2>&1");
+}
+
+}  // namespace
+
+std::uint32_t kavel_main(const std::vector<std::string>& args) {
+  Driver d;
+  d.tools = load_configuration();
+  if (!tools_present(d.tools)) {
+    for (const std::string& line : missing_tools_message()) say(d, line);
+    return 1;
+  }
+  d.quiet = false;
+  const std::string version = "1.0.0";
+  if (args.empty()) {
+    say(d, "Usage: kavel <file.kv> [args...]");
+    say(d, "       kavel --version");
+    return 1;
+  }
+  if (args[0] == "--version" || args[0] == "-v" || args[0] == "--v") {
+    say(d, "Kavel Compiler v" + version);
+    say(d, "Target: Windows x86-64");
+    return 0;
+  }
+  const std::string& source = args[0];
+  std::string base = base_name(source);
+  if (base.empty()) {
+    say(d, "[kavel] error: cannot parse filename");
+    return 1;
+  }
+  d.quiet = true;
+  std::string out = build_folder() + "/";
+  if (build(d, source, out, base) != 0) return 1;
+  std::string exe = out + base + ".exe";
+  std::vector<std::string> rest(args.begin() + 1, args.end());
+  if (d.host == Host::posix) prepare_posix_runner(d.tools);
+  std::uint32_t code = system(run_command(d.tools, exe, rest, d.host));
+  system(delete_files_command(d.host, {exe}));
+  return code;
+}
+
+}  // namespace kv
