@@ -1,0 +1,854 @@
+// The checker proper: tokens, the tables, the declaration pre-pass and the main walk.
+//
+// Every text the walk handles (token values, type texts, table keys) is interned once
+// into a small integer, so a look-up costs one hash of an integer whatever the length of
+// the name, and comparing two types is comparing two integers. The tables keep the
+// answers of the original linear searches: the newest symbol wins, the first record,
+// field and parameter entries win.
+#include <cstdint>
+#include <deque>
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "lexer.h"
+#include "vetter.h"
+
+namespace kv::vetter {
+namespace {
+
+// Texts interned first, so that their ids are fixed.
+enum Fixed : int32_t {
+  kEmpty, kInt, kFloat, kText, kBool, kList, kMap, kAny, kVar, kFn, kUnknown,
+  // keywords the walk looks at
+  kLet, kFix, kGive, kStop, kSkip, kKvlog, kLoop, kWhile, kIn, kTo, kStep, kTry, kCatch,
+  kSpawn, kYield, kWhen, kOr, kElse, kMatch, kAnd, kNot, kTrue, kFalse, kRec, kEnum, kUse,
+  kStart, kPrivate,
+  // symbols the walk looks at
+  kLParen, kRParen, kLBracket, kRBracket, kLBrace, kRBrace, kComma, kColon, kDot, kAssign,
+  kPlus, kMinus, kStar, kSlash, kPercent, kLess, kGreater, kEq, kNe, kLe, kGe, kArrow,
+  kFixedCount
+};
+
+constexpr std::string_view kFixedTexts[kFixedCount] = {
+    "", "int", "float", "text", "bool", "list", "map", "any", "var", "fn", "unknown",
+    "let", "fix", "give", "stop", "skip", "kvlog", "loop", "while", "in", "to", "step", "try",
+    "catch", "spawn", "yield", "when", "or", "else", "match", "and", "not", "true", "false",
+    "rec", "enum", "use", "start", "private",
+    "(", ")", "[", "]", "{", "}", ",", ":", ".", "=", "+", "-", "*", "/", "%", "<", ">", "==",
+    "!=", "<=", ">=", "->"};
+
+// The built-in functions and their result types, in the order they are entered.
+constexpr std::pair<std::string_view, Fixed> kBuiltins[] = {
+    {"len", kInt},           {"toint", kInt},          {"tofloat", kFloat},
+    {"int_to_float", kFloat}, {"float_to_int", kInt},  {"totext", kText},
+    {"ask", kText},          {"sub", kText},           {"readfile", kText},
+    {"writefile", kInt},     {"file_open", kInt},      {"file_read_chunk", kText},
+    {"file_eof", kInt},      {"file_close", kInt},     {"push", kInt},
+    {"quit", kInt},          {"ord", kInt},            {"chr", kText},
+    {"clock", kInt},         {"argc", kInt},           {"argv", kText},
+    {"lasterror", kText},    {"sock_listen", kInt},    {"sock_accept", kInt},
+    {"sock_recv", kText},    {"sock_send", kInt},      {"sock_close", kInt},
+    {"map_new", kMap},       {"map_set", kMap},        {"map_get_text", kText},
+    {"map_get_int", kInt},   {"map_get_float", kFloat}, {"map_has", kInt},
+    {"map_keys", kList},     {"print", kInt},          {"println", kInt},
+    {"printout", kInt},      {"run_coroutines", kInt}, {"system", kInt},
+    {"getenv", kText},       {"exedir", kText}};
+static_assert(std::size(kBuiltins) == 41);
+
+class Interner {
+ public:
+  Interner() {
+    for (std::string_view t : kFixedTexts) add(t);
+  }
+  // `text` must outlive the interner (a token value, a literal or an owned text).
+  int32_t add(std::string_view text) {
+    auto [it, fresh] = ids_.emplace(text, static_cast<int32_t>(texts_.size()));
+    if (fresh) texts_.push_back(text);
+    return it->second;
+  }
+  int32_t add_owned(std::string text) {
+    auto it = ids_.find(text);
+    if (it != ids_.end()) return it->second;
+    owned_.push_back(std::move(text));
+    return add(owned_.back());
+  }
+  std::string_view text(int32_t id) const { return texts_[static_cast<size_t>(id)]; }
+  size_t size() const { return texts_.size(); }
+
+ private:
+  std::unordered_map<std::string_view, int32_t> ids_;
+  std::vector<std::string_view> texts_;
+  std::deque<std::string> owned_;
+};
+
+struct Field {
+  int32_t type;
+  bool is_private;
+};
+
+class Checker {
+ public:
+  Checker(const Expansion& ex, const DiagnosticSink& sink) : ex_(ex), sink_(sink) {}
+
+  CheckResult run() {
+    lex_all();
+    enter_builtins();
+    declaration_prepass();
+    main_walk();
+    CheckResult result;
+    result.error_count = error_count_;
+    result.token_count = count_ - 1;
+    if (sink_ && !diag_.empty()) {
+      sink_(diag_);
+      diag_.clear();
+    }
+    result.diagnostics = std::move(diag_);
+    return result;
+  }
+
+ private:
+  // ---- token stream -------------------------------------------------------------
+  void lex_all() {
+    lexed_ = lex(ex_.text);
+    count_ = lexed_.size() + 1;
+    kind_.reserve(count_);
+    value_.reserve(count_);
+    pos_.reserve(count_);
+    kind_.push_back(TokKind::Sym);  // placeholder "~" at index 0
+    value_.push_back(names_.add("~"));
+    pos_.push_back(0);
+    for (const Token& t : lexed_) {
+      kind_.push_back(t.kind);
+      value_.push_back(names_.add(t.value));
+      pos_.push_back(t.pos);
+    }
+  }
+
+  TokKind peek_kind() const { return cursor_ < count_ ? kind_[cursor_] : TokKind::Eof; }
+  int32_t peek_value() const { return cursor_ < count_ ? value_[cursor_] : kEmpty; }
+  int32_t peek_value_next() const { return cursor_ + 1 < count_ ? value_[cursor_ + 1] : kEmpty; }
+  void advance() { ++cursor_; }
+  bool at_end() const { return cursor_ >= count_; }
+  bool is_sym(int32_t sym) const {
+    return cursor_ < count_ && kind_[cursor_] == TokKind::Sym && value_[cursor_] == sym;
+  }
+  bool is_kw(int32_t kw) const {
+    return cursor_ < count_ && kind_[cursor_] == TokKind::Kw && value_[cursor_] == kw;
+  }
+  // Position of the token under the cursor; past the end, the end of the text.
+  size_t position() const { return cursor_ < count_ ? pos_[cursor_] : ex_.text.size(); }
+  std::string_view text(int32_t id) const { return names_.text(id); }
+
+  void expect_sym(int32_t sym) {
+    if (is_sym(sym)) {
+      advance();
+      return;
+    }
+    report_error(cat("expected '", text(sym), "'"));
+  }
+  void expect_kw(int32_t kw) {
+    if (is_kw(kw)) {
+      advance();
+      return;
+    }
+    report_error(cat("expected keyword '", text(kw), "'"));
+  }
+
+  // ---- diagnostics ----------------------------------------------------------------
+  template <typename... Parts>
+  static std::string cat(const Parts&... parts) {
+    std::string out;
+    (out.append(parts), ...);
+    return out;
+  }
+
+  void report_error(std::string_view message) {
+    const size_t at = cursor_ < count_ ? cursor_ : count_ - 1;
+    diag_ += "[err] [type error] ";
+    diag_ += source_location(ex_, pos_[at]);
+    diag_ += ": ";
+    diag_ += message;
+    diag_ += " near ";
+    diag_ += text(peek_value());
+    diag_ += "\r\n";
+    ++error_count_;
+    if (sink_ && diag_.size() >= (1u << 16)) {
+      sink_(diag_);
+      diag_.clear();
+    }
+  }
+
+  // ---- tables ---------------------------------------------------------------------
+  void define_symbol(int32_t name, int32_t type) { symbols_[name] = type; }
+  int32_t lookup_symbol(int32_t name) const {
+    auto it = symbols_.find(name);
+    return it == symbols_.end() ? kUnknown : it->second;
+  }
+  // The id of name + "(ret)", the key under which a function's result type is kept.
+  int32_t ret_key(int32_t name) {
+    auto it = ret_keys_.find(name);
+    if (it != ret_keys_.end()) return it->second;
+    const int32_t key = names_.add_owned(cat(text(name), "(ret)"));
+    ret_keys_.emplace(name, key);
+    return key;
+  }
+  // The id of record + "." + field, the key of the field table.
+  int32_t field_key(int32_t record, int32_t field) {
+    const uint64_t pair = (static_cast<uint64_t>(static_cast<uint32_t>(record)) << 32) |
+                          static_cast<uint32_t>(field);
+    auto it = field_keys_.find(pair);
+    if (it != field_keys_.end()) return it->second;
+    const int32_t key = names_.add_owned(cat(text(record), ".", text(field)));
+    field_keys_.emplace(pair, key);
+    return key;
+  }
+  size_t param_count(int32_t fn) const {
+    auto it = params_.find(fn);
+    return it == params_.end() ? 0 : it->second.size();
+  }
+  int32_t param_type(int32_t fn, size_t k) const {
+    auto it = params_.find(fn);
+    if (it == params_.end() || k >= it->second.size()) return kAny;
+    return it->second[k];
+  }
+  bool is_record(int32_t name) const { return records_.count(name) != 0; }
+  bool is_enum(int32_t name) const { return enums_.count(name) != 0; }
+  // The declaring file of a record as a text; empty when there is no such record.
+  std::string_view record_file(int32_t name) const {
+    auto it = records_.find(name);
+    return it == records_.end() ? std::string_view() : file_text(it->second);
+  }
+  const Field* find_field(int32_t record, int32_t field) {
+    auto it = fields_.find(field_key(record, field));
+    return it == fields_.end() ? nullptr : &it->second;
+  }
+  // The file a character position came from (-1: the line has no origin).
+  int32_t file_of_position(size_t position) const {
+    const int64_t line = line_of(ex_, position);
+    if (static_cast<size_t>(line) >= ex_.origin_file.size()) return -1;
+    return ex_.origin_file[static_cast<size_t>(line)];
+  }
+  std::string_view file_text(int32_t file) const {
+    return file < 0 ? std::string_view() : std::string_view(ex_.files[static_cast<size_t>(file)]);
+  }
+
+  void enter_builtins() {
+    for (const auto& [name, result] : kBuiltins) {
+      const int32_t id = names_.add(name);
+      define_symbol(id, kFn);
+      define_symbol(ret_key(id), result);
+    }
+  }
+
+  static bool type_compatible(int32_t expected, int32_t actual) {
+    if (expected == kAny || expected == kVar || actual == kAny || actual == kVar ||
+        expected == actual)
+      return true;
+    if (expected == kFloat && actual == kInt) return true;
+    return (expected == kInt || expected == kBool) && (actual == kInt || actual == kBool);
+  }
+
+  // ---- declaration pre-pass -----------------------------------------------------------
+  void declaration_prepass() {
+    const size_t saved = cursor_;
+    cursor_ = 1;
+    while (cursor_ < count_) {
+      if (is_kw(kRec)) {
+        advance();
+        const int32_t name = peek_value();
+        const int32_t file = file_of_position(position());
+        advance();
+        records_.emplace(name, file);
+        advance();
+        while (cursor_ < count_ && !is_sym(kRBracket)) {
+          bool is_private = false;
+          if (is_kw(kPrivate)) {
+            advance();
+            is_private = true;
+          }
+          const int32_t type = peek_value();
+          advance();
+          const int32_t field = peek_value();
+          advance();
+          fields_.emplace(field_key(name, field), Field{type, is_private});
+          advance();
+        }
+        advance();
+      } else if (is_kw(kEnum)) {
+        advance();
+        enums_.insert(peek_value());
+        advance();
+        advance();
+        while (cursor_ < count_ && !is_sym(kRBracket)) {
+          advance();
+          advance();
+        }
+        advance();
+      } else if (is_kw(kFn)) {
+        advance();
+        const int32_t name = peek_value();
+        advance();
+        expect_sym(kLParen);
+        if (!is_sym(kRParen)) {
+          for (;;) {
+            const int32_t type = peek_value();
+            advance();
+            advance();
+            params_[name].push_back(type);
+            if (!is_sym(kComma)) break;
+            advance();
+          }
+        }
+        expect_sym(kRParen);
+        int32_t result = kInt;
+        if (is_sym(kArrow)) {
+          advance();
+          result = peek_value();
+          advance();
+        }
+        define_symbol(name, kFn);
+        define_symbol(ret_key(name), result);
+      } else {
+        advance();
+      }
+    }
+    cursor_ = saved;
+  }
+
+  // ---- nesting limit --------------------------------------------------------------
+  // Blocks and expressions recurse on the native stack. Past the limit the rest of the
+  // construct (up to its closing bracket or ":") is skipped with one diagnostic.
+  bool enter_nested() {
+    if (depth_ < kMaxNesting) {
+      ++depth_;
+      return true;
+    }
+    report_error(cat("nesting deeper than ", std::to_string(kMaxNesting), " levels"));
+    const size_t start = cursor_;
+    int64_t balance = 0;
+    while (cursor_ < count_) {
+      if (kind_[cursor_] == TokKind::Sym) {
+        const int32_t v = value_[cursor_];
+        if (v == kLParen || v == kLBracket || v == kLBrace) {
+          ++balance;
+        } else if (v == kRParen || v == kRBracket || v == kRBrace) {
+          if (balance == 0) break;
+          --balance;
+        } else if (v == kColon && balance == 0) {
+          break;
+        }
+      }
+      advance();
+    }
+    if (cursor_ == start && cursor_ < count_) advance();  // always make progress
+    return false;
+  }
+  void leave_nested() { --depth_; }
+
+  // ---- main walk ------------------------------------------------------------------
+  void main_walk() {
+    cursor_ = 1;
+    while (cursor_ < count_) {
+      if (is_kw(kFn)) {
+        check_function();
+      } else if (is_kw(kRec)) {
+        advance();
+        advance();
+        advance();
+        while (cursor_ < count_ && !is_sym(kRBracket)) {
+          if (is_kw(kPrivate)) advance();
+          advance();
+          advance();
+          advance();
+        }
+        advance();
+      } else if (is_kw(kUse)) {
+        advance();
+        advance();
+        advance();
+      } else if (is_kw(kEnum)) {
+        advance();
+        advance();
+        advance();
+        while (cursor_ < count_ && !is_sym(kRBracket)) {
+          advance();
+          advance();
+        }
+        advance();
+      } else if (is_kw(kStart)) {
+        advance();
+        const int32_t saved = current_return_type_;
+        current_return_type_ = kInt;
+        check_block();
+        current_return_type_ = saved;
+      } else {
+        check_statement();
+      }
+    }
+  }
+
+  void check_function() {
+    expect_kw(kFn);
+    advance();  // the name; its signature came from the pre-pass
+    expect_sym(kLParen);
+    if (!is_sym(kRParen)) {
+      for (;;) {
+        const int32_t type = peek_value();
+        advance();
+        const int32_t name = peek_value();
+        advance();
+        define_symbol(name, type);
+        if (!is_sym(kComma)) break;
+        advance();
+      }
+    }
+    expect_sym(kRParen);
+    int32_t result = kInt;
+    if (is_sym(kArrow)) {
+      advance();
+      result = peek_value();
+      advance();
+    }
+    const int32_t saved = current_return_type_;
+    current_return_type_ = result;
+    check_block();
+    current_return_type_ = saved;
+  }
+
+  void check_block() {
+    if (!enter_nested()) return;
+    expect_sym(kLBracket);
+    while (cursor_ < count_ && !is_sym(kRBracket)) check_statement();
+    expect_sym(kRBracket);
+    leave_nested();
+  }
+
+  void check_statement() {
+    if (peek_kind() == TokKind::Kw) {
+      switch (peek_value()) {
+        case kLet: return check_let();
+        case kFix: {
+          advance();
+          const int32_t name = peek_value();
+          advance();
+          expect_sym(kAssign);
+          define_symbol(name, check_expression());
+          expect_sym(kColon);
+          return;
+        }
+        case kGive: {
+          advance();
+          const int32_t u = check_expression();
+          if (!type_compatible(current_return_type_, u))
+            report_error(cat("give: function returns ", text(current_return_type_),
+                             " but expression is ", text(u)));
+          expect_sym(kColon);
+          return;
+        }
+        case kStop:
+        case kSkip:
+        case kYield:
+          advance();
+          expect_sym(kColon);
+          return;
+        case kKvlog:
+          advance();
+          if (is_sym(kDot)) {
+            advance();
+            advance();
+          }
+          expect_sym(kLParen);
+          check_call_arguments(kEmpty);
+          expect_sym(kColon);
+          return;
+        case kLoop: return check_loop();
+        case kTry:
+          advance();
+          check_block();
+          expect_kw(kCatch);
+          check_block();
+          return;
+        case kSpawn: return check_spawn();
+        case kWhen:
+          advance();
+          check_expression();
+          check_block();
+          while (is_kw(kOr)) {
+            advance();
+            check_expression();
+            check_block();
+          }
+          if (is_kw(kElse)) {
+            advance();
+            check_block();
+          }
+          return;
+        case kMatch: return check_match();
+        default: break;
+      }
+    }
+    if (peek_kind() == TokKind::Id && peek_value_next() == kAssign) {
+      const int32_t name = peek_value();
+      advance();
+      advance();
+      const int32_t declared = lookup_symbol(name);
+      const int32_t u = check_expression();
+      if (declared != kUnknown && !type_compatible(declared, u))
+        report_error(cat(text(name), " = ", text(u), " but variable declared as ", text(declared)));
+      if (declared == kUnknown) define_symbol(name, u);
+      expect_sym(kColon);
+      return;
+    }
+    check_expression();
+    if (is_sym(kAssign)) {
+      advance();
+      check_expression();
+    }
+    expect_sym(kColon);
+  }
+
+  void check_let() {
+    advance();
+    const int32_t type = peek_value();
+    advance();
+    const int32_t name = peek_value();
+    advance();
+    define_symbol(name, type);
+    if (is_sym(kAssign)) {
+      advance();
+      const int32_t u = check_expression();
+      if (!type_compatible(type, u))
+        report_error(cat("let ", text(name), ": declared ", text(type), " but initializer is ",
+                         text(u)));
+    }
+    expect_sym(kColon);
+  }
+
+  void check_loop() {
+    advance();
+    if (is_kw(kWhile)) {
+      advance();
+      check_expression();
+      check_block();
+      return;
+    }
+    if (peek_kind() == TokKind::Id && peek_value_next() == kIn) {
+      const int32_t var = peek_value();
+      advance();
+      advance();
+      define_symbol(var, kInt);
+      const int32_t source = check_expression();
+      if (is_kw(kTo)) {
+        advance();
+        check_expression();
+        if (is_kw(kStep)) {
+          advance();
+          check_expression();
+        }
+      }
+      if (source == kList || source == kMap || source == kAny) define_symbol(var, kAny);
+      check_block();
+      return;
+    }
+    check_expression();
+    check_block();
+  }
+
+  void check_spawn() {
+    advance();
+    const int32_t name = peek_value();
+    advance();
+    expect_sym(kLParen);
+    expect_sym(kRParen);
+    if (lookup_symbol(name) != kFn)
+      report_error(cat("spawn: '", text(name), "' is not a declared function"));
+    if (param_count(name) != 0)
+      report_error(cat("spawn: ", text(name), "() must take zero arguments"));
+    expect_sym(kColon);
+  }
+
+  void check_match() {
+    advance();
+    advance();  // the subject, a single token
+    expect_sym(kLBracket);
+    while (!is_kw(kElse) && !is_sym(kRBracket) && cursor_ < count_) {
+      check_primary();
+      check_block();
+    }
+    if (is_kw(kElse)) {
+      advance();
+      check_block();
+    }
+    expect_sym(kRBracket);
+  }
+
+  // ---- expressions ----------------------------------------------------------------
+  int32_t check_expression() {
+    if (!enter_nested()) return kAny;
+    const int32_t type = check_or();
+    leave_nested();
+    return type;
+  }
+
+  int32_t check_or() {
+    int32_t type = check_and();
+    while (is_kw(kOr) && peek_value_next() != kLBracket) {
+      advance();
+      check_and();
+      type = kBool;
+    }
+    return type;
+  }
+
+  int32_t check_and() {
+    int32_t type = check_not();
+    while (is_kw(kAnd)) {
+      advance();
+      check_not();
+      type = kBool;
+    }
+    return type;
+  }
+
+  int32_t check_not() {
+    if (is_kw(kNot)) {
+      advance();
+      if (enter_nested()) {
+        check_not();
+        leave_nested();
+      }
+      return kBool;
+    }
+    return check_comparison();
+  }
+
+  int32_t check_comparison() {
+    int32_t type = check_additive();
+    while (peek_kind() == TokKind::Sym) {
+      const int32_t op = peek_value();
+      if (op != kEq && op != kNe && op != kLess && op != kGreater && op != kLe && op != kGe) break;
+      advance();
+      check_additive();
+      type = kBool;
+    }
+    return type;
+  }
+
+  int32_t check_additive() {
+    int32_t type = check_multiplicative();
+    while (is_sym(kPlus) || is_sym(kMinus)) {
+      const bool plus = is_sym(kPlus);
+      advance();
+      const int32_t right = check_multiplicative();
+      if (plus && (type == kText || right == kText))
+        type = kText;
+      else
+        type = (type == kFloat || right == kFloat) ? kFloat : kInt;
+    }
+    return type;
+  }
+
+  int32_t check_multiplicative() {
+    int32_t type = check_unary();
+    while (is_sym(kStar) || is_sym(kSlash) || is_sym(kPercent)) {
+      advance();
+      const int32_t right = check_unary();
+      type = (type == kFloat || right == kFloat) ? kFloat : kInt;
+    }
+    return type;
+  }
+
+  int32_t check_unary() {
+    if (is_sym(kMinus)) {
+      advance();
+      if (!enter_nested()) return kAny;
+      const int32_t type = check_unary();
+      leave_nested();
+      return type;
+    }
+    return check_postfix();
+  }
+
+  int32_t check_postfix() {
+    int32_t type = check_primary();
+    for (;;) {
+      if (is_sym(kLBrace)) {
+        advance();
+        check_expression();
+        expect_sym(kRBrace);
+        type = kAny;
+      } else if (is_sym(kDot)) {
+        advance();
+        const int32_t field = peek_value();
+        const size_t at = position();
+        advance();
+        const Field* entry = find_field(type, field);
+        if (entry != nullptr && entry->is_private) {
+          const std::string_view declared_in = record_file(type);
+          if (file_text(file_of_position(at)) != declared_in)
+            report_error(cat("field '", text(field), "' of ", text(type),
+                             " is private (declared in ", declared_in, ")"));
+        }
+        type = entry != nullptr ? entry->type : kUnknown;
+      } else {
+        return type;
+      }
+    }
+  }
+
+  int32_t check_primary() {
+    const TokKind kind = peek_kind();
+    const int32_t value = peek_value();
+    switch (kind) {
+      case TokKind::Num:
+        advance();
+        return text(value).find('.') != std::string_view::npos ? kFloat : kInt;
+      case TokKind::Str:
+        advance();
+        return kText;
+      case TokKind::Kw:
+        if (value == kTrue || value == kFalse) {
+          advance();
+          return kBool;
+        }
+        if (value == kKvlog) {
+          advance();
+          if (is_sym(kDot)) {
+            advance();
+            advance();
+          }
+          expect_sym(kLParen);
+          check_call_arguments(kEmpty);
+          return kInt;
+        }
+        break;
+      case TokKind::Sym:
+        if (value == kLParen) {
+          advance();
+          const int32_t type = check_expression();
+          expect_sym(kRParen);
+          return type;
+        }
+        if (value == kLBrace) return check_collection();
+        break;
+      case TokKind::Id:
+        return check_name();
+      case TokKind::Eof:
+        break;
+    }
+    report_error(cat("unexpected token '", text(value), "' (kind=", kind_name(kind), ")"));
+    advance();
+    return kAny;
+  }
+
+  int32_t check_collection() {
+    advance();
+    int32_t type = kList;
+    if (!is_sym(kRBrace)) {
+      for (;;) {
+        check_expression();
+        if (is_sym(kArrow)) {
+          advance();
+          check_expression();
+          type = kMap;
+        }
+        if (!is_sym(kComma)) break;
+        advance();
+      }
+    }
+    expect_sym(kRBrace);
+    return type;
+  }
+
+  int32_t check_name() {
+    const int32_t name = peek_value();
+    const int32_t declared = lookup_symbol(name);
+    advance();
+    if (is_enum(name)) {
+      if (is_sym(kDot)) {
+        advance();
+        advance();
+      }
+      return name;
+    }
+    if (is_sym(kLParen) && is_record(name)) {
+      advance();
+      check_call_arguments(kEmpty);
+      return name;
+    }
+    if (is_sym(kLParen)) {
+      int32_t result = lookup_symbol(ret_key(name));
+      if (result == kUnknown) result = kAny;
+      advance();
+      check_call_arguments(name);
+      return result;
+    }
+    if (declared != kUnknown) return declared;
+    report_error(cat("undeclared identifier: ", text(name)));
+    return kAny;
+  }
+
+  void check_call_arguments(int32_t fn) {
+    if (!is_sym(kRParen)) {
+      size_t k = 0;
+      check_call_argument(fn, k, check_expression());
+      while (is_sym(kComma)) {
+        advance();
+        ++k;
+        check_call_argument(fn, k, check_expression());
+      }
+    }
+    expect_sym(kRParen);
+  }
+
+  void check_call_argument(int32_t fn, size_t k, int32_t actual) {
+    if (fn == kEmpty || k >= param_count(fn)) return;
+    const int32_t expected = param_type(fn, k);
+    if (!type_compatible(expected, actual))
+      report_error(cat("call to ", text(fn), "(): argument ", std::to_string(k + 1), " expects ",
+                       text(expected), " but got ", text(actual)));
+  }
+
+  // ---- state ----------------------------------------------------------------------
+  const Expansion& ex_;
+  const DiagnosticSink& sink_;
+  std::vector<Token> lexed_;  // owns the token texts the interner points into
+  std::vector<TokKind> kind_;
+  std::vector<int32_t> value_;
+  std::vector<size_t> pos_;
+  size_t count_ = 1;
+  size_t cursor_ = 1;
+  int depth_ = 0;
+  int32_t current_return_type_ = kInt;
+  int64_t error_count_ = 0;
+  std::string diag_;
+
+  Interner names_;
+  std::unordered_map<int32_t, int32_t> symbols_;       // newest entry wins
+  std::unordered_map<int32_t, int32_t> ret_keys_;      // name -> id of name + "(ret)"
+  std::unordered_map<uint64_t, int32_t> field_keys_;   // (record, field) -> key id
+  std::unordered_map<int32_t, std::vector<int32_t>> params_;  // in declaration order
+  std::unordered_map<int32_t, int32_t> records_;       // first declaration's file
+  std::unordered_map<int32_t, Field> fields_;          // first entry per key
+  std::unordered_set<int32_t> enums_;
+};
+
+}  // namespace
+
+CheckResult check(const Expansion& ex, const DiagnosticSink& sink) {
+  Checker checker(ex, sink);
+  return checker.run();
+}
+
+CheckResult check_source(const std::string& main_path, const std::string& main_text,
+                         const UseReader& reader, const DiagnosticSink& sink) {
+  const Expansion ex = expand_uses(main_path, main_text, reader);
+  return check(ex, sink);
+}
+
+}  // namespace kv::vetter
