@@ -3,7 +3,7 @@
 BUILD ?= build
 JOBS  ?= 2
 
-.PHONY: all deps configure build run test asan fuzz clean
+.PHONY: all deps configure build run test asan fuzz windows clean
 
 all: build
 
@@ -32,6 +32,11 @@ asan: deps
 fuzz: deps
 	@CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAVEL_FUZZ=ON -DBUILD_TESTING=OFF > /dev/null
 	@cmake --build build-fuzz -j $(JOBS)
+
+# The toolchain for Windows, cross-built with mingw-w64 and laid out in dist/windows/
+# as setup.exe's source folder (tools/nasm.exe built from Debian's NASM source).
+windows: deps
+	@bash installer/build-windows.sh --build build-windows --dist dist/windows
 
 clean:
 	rm -rf $(BUILD) build-asan build-fuzz

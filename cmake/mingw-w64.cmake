@@ -1,0 +1,17 @@
+# Cross-build for 64-bit Windows with mingw-w64 (Debian: g++-mingw-w64-x86-64-posix).
+# Programs are linked statically so they need no DLL beside them.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(KAVEL_MINGW_PREFIX x86_64-w64-mingw32)
+find_program(CMAKE_CXX_COMPILER NAMES ${KAVEL_MINGW_PREFIX}-g++-posix ${KAVEL_MINGW_PREFIX}-g++ REQUIRED)
+find_program(CMAKE_C_COMPILER NAMES ${KAVEL_MINGW_PREFIX}-gcc-posix ${KAVEL_MINGW_PREFIX}-gcc)
+find_program(CMAKE_RC_COMPILER NAMES ${KAVEL_MINGW_PREFIX}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${KAVEL_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
