@@ -72,6 +72,6 @@ CheckResult check_source(const std::string& main_path, const std::string& main_t
 
 // How deep blocks and expressions may nest before the rest of the construct is skipped
 // with the diagnostic "nesting deeper than <limit> levels".
-inline constexpr int kMaxNesting = 256;
+inline constexpr int kMaxNesting = 1000;
 
 }  // namespace kv::vetter

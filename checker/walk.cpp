@@ -322,14 +322,17 @@ class Checker {
 
   // ---- nesting limit --------------------------------------------------------------
   // Blocks and expressions recurse on the native stack. Past the limit the rest of the
-  // construct (up to its closing bracket or ":") is skipped with one diagnostic.
+  // construct (up to the closing bracket of the enclosing one, or a ":") is skipped.
+  // One diagnostic is written per cut: skips at the same depth that follow it are quiet.
   bool enter_nested() {
     if (depth_ < kMaxNesting) {
       ++depth_;
       return true;
     }
-    report_error(cat("nesting deeper than ", std::to_string(kMaxNesting), " levels"));
-    const size_t start = cursor_;
+    if (!cut_off_) {
+      report_error(cat("nesting deeper than ", std::to_string(kMaxNesting), " levels"));
+      cut_off_ = true;
+    }
     int64_t balance = 0;
     while (cursor_ < count_) {
       if (kind_[cursor_] == TokKind::Sym) {
@@ -345,10 +348,20 @@ class Checker {
       }
       advance();
     }
-    if (cursor_ == start && cursor_ < count_) advance();  // always make progress
     return false;
   }
-  void leave_nested() { --depth_; }
+  void leave_nested() {
+    --depth_;
+    cut_off_ = false;
+  }
+
+  // A statement always consumes a token, except when it is cut off at the nesting limit
+  // in front of a closing bracket; the loops over statements then step over that token.
+  void check_statement_advancing() {
+    const size_t before = cursor_;
+    check_statement();
+    if (cursor_ == before) advance();
+  }
 
   // ---- main walk ------------------------------------------------------------------
   void main_walk() {
@@ -387,7 +400,7 @@ class Checker {
         check_block();
         current_return_type_ = saved;
       } else {
-        check_statement();
+        check_statement_advancing();
       }
     }
   }
@@ -423,7 +436,7 @@ class Checker {
   void check_block() {
     if (!enter_nested()) return;
     expect_sym(kLBracket);
-    while (cursor_ < count_ && !is_sym(kRBracket)) check_statement();
+    while (cursor_ < count_ && !is_sym(kRBracket)) check_statement_advancing();
     expect_sym(kRBracket);
     leave_nested();
   }
@@ -824,6 +837,7 @@ class Checker {
   size_t count_ = 1;
   size_t cursor_ = 1;
   int depth_ = 0;
+  bool cut_off_ = false;
   int32_t current_return_type_ = kInt;
   int64_t error_count_ = 0;
   std::string diag_;
