@@ -1,0 +1,193 @@
+// In-process checks of the front end on inputs too large or too odd for golden files.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+#include <string>
+
+#include "lowerir.h"
+
+using kv::frontend::CannotOpen;
+using kv::frontend::FileAccess;
+using kv::frontend::kMaxNesting;
+using kv::frontend::StringSink;
+
+namespace {
+
+StringSink lower(const std::string& source) {
+  StringSink sink;
+  kv::frontend::lower_program(source, sink);
+  return sink;
+}
+
+size_t count(const std::string& haystack, const std::string& needle) {
+  size_t n = 0;
+  for (size_t at = haystack.find(needle); at != std::string::npos;
+       at = haystack.find(needle, at + needle.size()))
+    ++n;
+  return n;
+}
+
+std::string repeat(const std::string& s, size_t n) {
+  std::string out;
+  out.reserve(s.size() * n);
+  for (size_t i = 0; i < n; ++i) out += s;
+  return out;
+}
+
+FileAccess memory_files(const std::map<std::string, std::string>& files) {
+  return FileAccess{[](const std::string& name) { return "lib/" + name; },
+                    [files](const std::string& path, std::string& text) {
+                      auto it = files.find(path);
+                      if (it == files.end()) return false;
+                      text = it->second;
+                      return true;
+                    }};
+}
+
+TEST(Nesting, DeepestAllowedParenthesesLowerCleanly) {
+  // The statement's expression is one level, each parenthesis one more.
+  const size_t parens = kMaxNesting - 1;
+  StringSink s = lower("x = " + repeat("(", parens) + "1" + repeat(")", parens) + ":");
+  EXPECT_EQ(s.ir, "CONST 1\r\nSTORE x\r\n");
+  EXPECT_EQ(s.err, "");
+}
+
+TEST(Nesting, TooDeepExpressionIsReportedNotOverflowed) {
+  const size_t parens = kMaxNesting;
+  StringSink s = lower("x = " + repeat("(", parens) + "1" + repeat(")", parens) + ":");
+  EXPECT_EQ(count(s.err, "lowerir: nesting deeper than 1000 levels at pos"), 1u);
+  // The innermost "1" was skipped with the diagnostic, every ")" still matched.
+  EXPECT_EQ(s.ir, "STORE x\r\n");
+  EXPECT_EQ(s.err, "[err] lowerir: nesting deeper than 1000 levels at pos 1003\r\n");
+}
+
+TEST(Nesting, HugeNestingOfEveryKindFinishes) {
+  const size_t n = 200000;
+  for (const char* open : {"(", "{", "f(", "xs{", "loop while x [ ", "try [ "}) {
+    StringSink s = lower("start [ y = " + repeat(std::string(open), n) + "1:");
+    EXPECT_NE(s.err.find("nesting deeper than"), std::string::npos) << open;
+    EXPECT_EQ(s.ir.rfind("HALT\r\nend\r\n"), s.ir.size() - 11) << open;
+  }
+  StringSink blocks = lower("start [ " + repeat("loop while x [ ", n) + repeat("] ", n) + "]");
+  EXPECT_NE(blocks.err.find("nesting deeper than"), std::string::npos);
+  // Every loop that was entered is closed: as many exits as heads.
+  EXPECT_EQ(count(blocks.ir, "JF .L"), count(blocks.ir, "JMP .L"));
+}
+
+TEST(Nesting, RepeatedPrefixOperatorsDoNotRecurse) {
+  const size_t n = 1000000;
+  StringSink s = lower("x = " + repeat("not ", n) + repeat("-", n) + "a:");
+  EXPECT_EQ(s.err, "");
+  EXPECT_EQ(count(s.ir, "NEG\r\n"), n);
+  EXPECT_EQ(count(s.ir, "NOT\r\n"), n);
+  EXPECT_EQ(s.ir.find("NEG"), std::string("LOAD a\r\n").size());
+}
+
+TEST(Interpolation, InnerLiteralsAreLoweredThroughFreshStreams) {
+  // A quote inside a literal is always escaped, so an expression text that holds a
+  // literal holds a stray backslash before it; the kvlog level swallows that one and
+  // the inner literal, with its own interpolation, becomes the argument.
+  StringSink s = lower(R"(x = "a${kvlog.\"b${y}\"}c":)");
+  EXPECT_EQ(s.ir,
+            "STR a\r\nSTR b\r\nLOAD y\r\nTOSTR\r\nBIN +\r\nLOG \\ 1\r\nTOSTR\r\nBIN +\r\n"
+            "STR \\\\\"}c\r\nBIN +\r\nSTORE x\r\n");
+  EXPECT_EQ(s.err,
+            "[err] lowerir: expected '(' at pos 4 got b${y\r\n"
+            "[err] lowerir: expected ')' at pos 5 got \r\n");
+}
+
+TEST(Interpolation, DeepSelfNestingIsBoundedAndLinear) {
+  // Each level re-lexes the rest of the literal; the level bound keeps this linear.
+  const std::string deep = "x = \"" + repeat("${kvlog.\\\"", 200000) + "\":";
+  StringSink s = lower(deep);
+  EXPECT_EQ(count(s.err, "interpolation nested deeper than 16 levels"), 1u);
+  EXPECT_EQ(count(s.err, "expected '('"), 16u);
+  EXPECT_EQ(count(s.ir, "TOSTR\r\n"), 16u);
+  EXPECT_EQ(count(s.ir, "LOG \\ 1\r\n"), 16u);
+  EXPECT_NE(s.ir.find("STORE x\r\n"), std::string::npos);
+}
+
+TEST(Interpolation, LabelsAndPositionsInsideTheExpression) {
+  StringSink s = lower("when c [ ] x = \"${a and b} ${)}\":");
+  EXPECT_EQ(s.ir,
+            "LOAD c\r\nJF .L1\r\nJMP .L0\r\n.L1\r\n.L0\r\n"
+            "LOAD a\r\nDUP\r\nJF .L2\r\nPOP\r\nLOAD b\r\n.L2\r\nBOOL\r\nTOSTR\r\n"
+            "STR  \r\nBIN +\r\nTOSTR\r\nBIN +\r\nSTORE x\r\n");
+  // The position counts tokens of the interpolated expression, not of the file.
+  EXPECT_EQ(s.err, "[err] lowerir: unexpected ')' (kind=sym) at pos 1\r\n");
+}
+
+TEST(LargeInput, TenMegabyteSingleLine) {
+  // About 10 MB with no line break: statements, a long sum and a long literal.
+  std::string line = repeat("let int v = a + 12 * (b - 3): ", 200000);
+  line += "s = \"" + std::string(2000000, 'z') + "\": t = " + repeat("x + ", 500000) + "x:";
+  ASSERT_GT(line.size(), 10000000u);
+  StringSink s = lower(line);
+  EXPECT_EQ(s.err, "");
+  EXPECT_EQ(count(s.ir, "DECL int v 1\r\n"), 200000u);
+  EXPECT_EQ(count(s.ir, "BIN +\r\n"), 200000u + 500000u);
+  EXPECT_NE(s.ir.find("STR " + std::string(2000000, 'z') + "\r\nSTORE s\r\n"), std::string::npos);
+}
+
+TEST(LargeInput, RandomBytesNeverStopTheStage) {
+  std::mt19937 rng(7);
+  std::string junk;
+  for (int i = 0; i < 1 << 20; ++i) junk.push_back(static_cast<char>(rng()));
+  StringSink s = lower(junk);
+  EXPECT_FALSE(s.err.empty());
+  // Tokens of the alphabet most likely to nest, shuffled.
+  const char* pieces[] = {"(", ")", "[", "]", "{", "}", "\"", "${", "loop ", "when ", "or ",
+                          "try ", "catch ", "x", ":", "->", ",", "match ", "fn ", "rec "};
+  std::string soup;
+  for (int i = 0; i < 200000; ++i) soup += pieces[rng() % 20];
+  StringSink t = lower(soup);
+  EXPECT_FALSE(t.err.empty());
+}
+
+TEST(UseExpansion, CyclesDuplicatesAndOddDirectives) {
+  const FileAccess files = memory_files({
+      {"lib/a.kv", "use \"b.kv\":\nfn a() [ ]\nstart [ x: ]"},
+      {"lib/b.kv", "use \"a.kv\":use \"main.kv\": fn b() [ ]"},
+  });
+  kv::frontend::UsedFiles used;
+  used.add("main.kv");
+  const std::string out = kv::frontend::expand_uses(
+      "use \"a.kv\": use \"a.kv\": abuse \"b.kv\": use \"a.kv\"", used, files);
+  EXPECT_EQ(out, " fn b() [ ]\n\nfn a() [ ]\n\n  ab ");
+  EXPECT_EQ(used.names(), (std::vector<std::string>{"main.kv", "a.kv", "b.kv"}));
+}
+
+TEST(UseExpansion, UnterminatedPathAndMissingColon) {
+  const FileAccess files = memory_files({{"lib/x.kv", "y:"}, {"lib/x.kv: rest", "z:"}});
+  kv::frontend::UsedFiles used;
+  // No ":" after the path: the directive runs to the end of the text.
+  EXPECT_EQ(kv::frontend::expand_uses("a use \"x.kv\" rest", used, files), "a y:\n");
+  // No closing quote: the path runs to the end of the text.
+  kv::frontend::UsedFiles fresh;
+  EXPECT_EQ(kv::frontend::expand_uses("a use \"x.kv: rest", fresh, files), "a z:\n");
+  kv::frontend::UsedFiles again;
+  EXPECT_THROW(kv::frontend::expand_uses("use \"gone", again, files), CannotOpen);
+  kv::frontend::UsedFiles skipped;
+  // Inside a literal or a comment a directive is plain text.
+  EXPECT_EQ(kv::frontend::expand_uses("\"use \\\"x.kv\\\":\" // use \"x.kv\":", skipped, files),
+            "\"use \\\"x.kv\\\":\" // use \"x.kv\":");
+  EXPECT_EQ(skipped.names().size(), 0u);
+}
+
+TEST(RunStage, MissingFilesThrowBeforeAnyIr) {
+  const FileAccess files = memory_files({{"main.kv", "x = 1:"}, {"lib/ok.kv", "use \"gone.kv\":"}});
+  FileAccess direct = files;
+  direct.resolve = [](const std::string& name) { return name; };
+  StringSink sink;
+  EXPECT_THROW(kv::frontend::run_stage("nope.kv", sink, direct), CannotOpen);
+  FileAccess with_main = memory_files({{"main.kv", "x = 1: use \"ok.kv\":"}, {"lib/ok.kv", "use \"gone.kv\":"}});
+  with_main.read = [inner = with_main.read](const std::string& path, std::string& text) {
+    return inner(path == "main.kv" ? "main.kv" : path, text);
+  };
+  EXPECT_THROW(kv::frontend::run_stage("main.kv", sink, with_main), CannotOpen);
+  EXPECT_EQ(sink.ir, "");
+  EXPECT_EQ(sink.err, "");
+}
+
+}  // namespace
