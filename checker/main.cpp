@@ -1,6 +1,8 @@
 // vetter: asks for a Kavel source path, checks the file and the files it uses, and
 // answers with its exit status (1 when any error was reported).
 #include <cstdio>
+#include <cstdlib>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -16,7 +18,7 @@ void write_stderr(std::string_view text) {
 
 }  // namespace
 
-int main() {
+int run() {
   kv::out_text("Kavel file to check: ");
   kv::flush_all();
   const std::string path = kv::read_input_line();
@@ -36,4 +38,15 @@ int main() {
   kv::out_line("--- check done: " + std::to_string(result.error_count) + " error(s) ---");
   kv::flush_all();
   return result.error_count > 0 ? 1 : 0;
+}
+
+// Running out of memory ends the program the way the runtime does.
+int main() {
+  try {
+    return run();
+  } catch (const std::bad_alloc&) {
+    kv::flush_all();
+    write_stderr("runtime error: out of memory\r\n");
+    return 1;
+  }
 }

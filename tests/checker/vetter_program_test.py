@@ -77,6 +77,14 @@ with tempfile.TemporaryDirectory() as d:
     if (got.stdout, got.stderr, got.returncode) != (PROMPT + FIRST + summary(0), b"", 0):
         failures.append(f"bare name in the current folder: got {(got.stdout, got.stderr, got.returncode)!r}")
 
+    # A name holding "/" is read as written, never from beside the program.
+    write(os.path.join(bindir, "sub2", "only.kv"), b"let int z = 1:\n")
+    write(os.path.join(d, "usesslash.kv"), b"use \"sub2/only.kv\":\n")
+    got = subprocess.run([os.path.join(bindir, "vetter")], input=b"usesslash.kv", cwd=d,
+                         capture_output=True, timeout=60)
+    if (got.stdout, got.stderr, got.returncode) != (PROMPT, CANNOT_OPEN, 1):
+        failures.append(f"name with a slash: got {(got.stdout, got.stderr, got.returncode)!r}")
+
 if failures:
     print("\n".join(failures))
     sys.exit(1)
