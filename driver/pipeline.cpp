@@ -179,9 +179,9 @@ int kavelc_main() {
 
 namespace {
 
-bool folder_exists(const std::string& path) {
+bool file_exists(const std::string& path) {
   struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return ::stat(path.c_str(), &st) == 0;
 }
 
 // Under Wine, keep Wine's own chatter away from the program's output: no debug channels
@@ -193,8 +193,9 @@ void prepare_posix_runner(const ToolPaths& tools) {
   if (!starts_with(name, "wine")) return;
   std::string prefix = getenv("WINEPREFIX");
   if (prefix.empty()) prefix = getenv("HOME") + "/.wine";
-  if (folder_exists(prefix)) return;
-  system(tools.run + " wineboot --init > /dev/null 2>&1");
+  if (file_exists(prefix + "/system.reg")) return;
+  // No .NET or browser add-ons for a prefix that only runs console programs.
+  system("WINEDLLOVERRIDES='mscoree,mshtml=' " + tools.run + " wineboot --init > /dev/null 2>&1 < /dev/null");
 }
 
 }  // namespace
