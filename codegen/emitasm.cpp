@@ -158,6 +158,9 @@ void translate_function(Gen& g, Range block) {
     if (starts_with(line, "param ") || starts_with(line, "fn ") || line == "end") continue;
     g.translate_line(line);
   }
+  // A block cut short before its RET or RETN returns 0 rather than run on.
+  std::string_view last = g.lines[block.end - 1];
+  if (last != "RET" && last != "RETN" && last != "HALT") g.translate_line("RETN");
 }
 
 }  // namespace
@@ -413,6 +416,9 @@ std::string emit_module_with_runtime(std::string_view ir_text, std::string_view 
   g.ins("mov rbp, rsp");
   if (max_depth > 0) g.ins("sub rsp, " + std::to_string(24 * max_depth));
   for (size_t i : body) g.translate_line(g.lines[i]);
+  // A body that does not end in HALT (the empty program, say) must still return to
+  // kv_start rather than run on into the next routine.
+  if (body.empty() || g.lines[body.back()] != "HALT") g.translate_line("HALT");
 
   // Functions, in the order of their "fn" lines. A block also ends at the next "fn" or
   // "main" line; a function that begins there is still translated.

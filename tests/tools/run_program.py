@@ -1,0 +1,149 @@
+#!/usr/bin/env python3
+"""Builds one Kavel program with our stages and runs it under Wine.
+
+  run_program.py --bin DIR --prefix DIR --work DIR --lib DIR [--timeout S] <program.kv|program.ir>
+
+.kv goes through lowerir, then emitasm; .ir goes straight to emitasm. NASM assembles
+(-f win64; any warning fails), lld-link links against the mingw-w64 import libraries,
+Wine runs the program. Expected files beside the program, all optional but .out:
+  <name>.out  exact standard output      <name>.err   exact standard error (default empty)
+  <name>.code exit code (default 0)      <name>.args  one argument per line
+  <name>.in   standard input bytes
+"""
+import argparse
+import difflib
+import os
+import subprocess
+import sys
+
+
+class Failure(Exception):
+    pass
+
+
+def read_bytes(path, default=None):
+    if os.path.exists(path):
+        with open(path, "rb") as f:
+            return f.read()
+    return default
+
+
+def run_stage(exe, input_path, out_path, timeout):
+    if not os.path.exists(exe):
+        raise Failure("stage not built: %s" % exe)
+    try:
+        p = subprocess.run([exe], input=(input_path + "\r\n").encode(), stdout=subprocess.PIPE,
+                           stderr=subprocess.PIPE, timeout=timeout)
+    except subprocess.TimeoutExpired:
+        raise Failure("%s did not finish within %s s" % (os.path.basename(exe), timeout))
+    with open(out_path, "wb") as f:
+        f.write(p.stdout)
+    if p.returncode != 0:
+        raise Failure("%s exited with %d:\n%s" % (os.path.basename(exe), p.returncode,
+                                                  p.stderr.decode("latin-1")))
+    return p.stderr.decode("latin-1")
+
+
+def run_tool(cmd, what, timeout=120):
+    try:
+        p = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=timeout)
+    except subprocess.TimeoutExpired:
+        raise Failure("%s did not finish within %s s" % (what, timeout))
+    text = p.stdout.decode("latin-1")
+    if p.returncode != 0:
+        raise Failure("%s failed (exit %d):\n%s" % (what, p.returncode, text))
+    return text
+
+
+def show(data):
+    lines = data.split(b"\n")
+    return [repr(l + b"\n")[2:-1] if i < len(lines) - 1 else repr(l)[2:-1]
+            for i, l in enumerate(lines)]
+
+
+def compare(what, expected, actual):
+    if expected == actual:
+        return None
+    diff = difflib.unified_diff(show(expected), show(actual), "expected " + what,
+                                "actual " + what, lineterm="")
+    return "%s differs:\n%s" % (what, "\n".join(diff))
+
+
+def build(args, src, base):
+    os.makedirs(args.work, exist_ok=True)
+    ir = src
+    if src.endswith(".kv"):
+        ir = os.path.join(args.work, base + ".ir")
+        diag = run_stage(os.path.join(args.bin, "lowerir"), src, ir, args.timeout)
+        problems = [l for l in diag.splitlines() if "lowerir: " in l]
+        if problems:
+            raise Failure("lowerir reported:\n" + "\n".join(problems))
+    asm = os.path.join(args.work, base + ".asm")
+    run_stage(os.path.join(args.bin, "emitasm"), ir, asm, args.timeout)
+    obj = os.path.join(args.work, base + ".obj")
+    text = run_tool(["nasm", "-f", "win64", "-o", obj, asm], "nasm")
+    if text.strip():
+        raise Failure("nasm warned:\n" + text)
+    exe = os.path.join(args.work, base + ".exe")
+    run_tool(["lld-link", "/nologo", "/subsystem:console", "/entry:kv_start", "/nodefaultlib", obj,
+              os.path.join(args.lib, "libmsvcrt.a"), os.path.join(args.lib, "libkernel32.a"),
+              os.path.join(args.lib, "libws2_32.a"), "/out:" + exe], "lld-link")
+    return exe
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--bin", required=True)
+    ap.add_argument("--prefix", required=True)
+    ap.add_argument("--work", required=True)
+    ap.add_argument("--lib", default="/usr/x86_64-w64-mingw32/lib")
+    ap.add_argument("--timeout", type=float, default=30)
+    ap.add_argument("program")
+    args = ap.parse_args()
+
+    src = os.path.abspath(args.program)
+    stem, _ = os.path.splitext(src)
+    base = os.path.basename(stem)
+    try:
+        exe = build(args, src, base)
+        expected_out = read_bytes(stem + ".out")
+        if expected_out is None:
+            raise Failure("missing expected output " + stem + ".out")
+        expected_err = read_bytes(stem + ".err", b"")
+        code_text = read_bytes(stem + ".code", b"0").decode().strip()
+        expected_code = int(code_text) if code_text else 0
+        argv = []
+        args_text = read_bytes(stem + ".args")
+        if args_text is not None:
+            argv = [l.rstrip("\r") for l in args_text.decode("latin-1").split("\n")]
+            if argv and argv[-1] == "":
+                argv.pop()
+        stdin = read_bytes(stem + ".in", b"")
+
+        env = dict(os.environ)
+        env["WINEPREFIX"] = os.path.abspath(args.prefix)
+        env["WINEDEBUG"] = "-all"
+        env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
+        env.pop("DISPLAY", None)
+        try:
+            p = subprocess.run(["wine", exe] + argv, input=stdin, stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, env=env, cwd=args.work,
+                               timeout=args.timeout)
+        except subprocess.TimeoutExpired:
+            raise Failure("the program did not finish within %s s" % args.timeout)
+        problems = [compare("standard output", expected_out, p.stdout),
+                    compare("standard error", expected_err, p.stderr)]
+        if p.returncode != expected_code:
+            problems.append("exit code: expected %d, got %d" % (expected_code, p.returncode))
+        problems = [x for x in problems if x]
+        if problems:
+            raise Failure("\n".join(problems))
+    except Failure as e:
+        print("FAIL %s\n%s" % (args.program, e))
+        return 1
+    print("ok %s" % args.program)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
