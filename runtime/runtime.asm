@@ -915,12 +915,13 @@ kv_coro_yield:
 
 ; ---- kv_coro_finish
 kv_coro_finish:
-; outside a running coroutine the function that called this returns normally instead
+; outside a running coroutine the function that called this returns normally instead,
+; with its result still in rax
     mov rcx, [sched_ctx]
-    mov rax, [coro_current]
-    cmp rax, rcx
+    mov r10, [coro_current]
+    cmp r10, rcx
     je .plain
-    mov qword [rax+72], 1
+    mov qword [r10+72], 1
     jmp kv_coro_switch
 .plain: mov rsp, rbp
     pop rbp
