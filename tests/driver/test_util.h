@@ -28,18 +28,18 @@ inline void spit(const fs::path& p, const std::string& text) {
 
 inline std::string q(const std::string& s) { return kv::shell_quote(kv::Host::posix, s); }
 
-struct Run {
+struct Outcome {
   std::uint32_t code = 0;
   std::string out;
   std::string err;
 };
 
 // Runs command (a POSIX shell text) with stdin_text as its standard input.
-inline Run run(const fs::path& scratch, const std::string& command, const std::string& stdin_text = "") {
+inline Outcome run(const fs::path& scratch, const std::string& command, const std::string& stdin_text = "") {
   fs::create_directories(scratch);
   fs::path in = scratch / "stdin.txt", out = scratch / "stdout.txt", err = scratch / "stderr.txt";
   spit(in, stdin_text);
-  Run r;
+  Outcome r;
   r.code = kv::system("{ " + command + " ; } < " + q(in.string()) + " > " + q(out.string()) + " 2> " + q(err.string()));
   r.out = slurp(out);
   r.err = slurp(err);
