@@ -1,0 +1,126 @@
+#!/usr/bin/env python3
+"""Builds demos/demoweb.kv, starts it on a free loopback port for three requests,
+asks it with curl for its two pages and a missing one, and checks each response
+(status line, Content-Type, Content-Length against the body) and the server's log.
+The server stops by itself after the third request; if it does not, it is killed.
+
+  web_test.py --bin DIR --prefix DIR --work DIR --lib DIR --tools DIR <demoweb.kv>
+"""
+import argparse
+import os
+import signal
+import socket
+import subprocess
+import sys
+import time
+
+DEADLINE = 90  # seconds for the whole exchange
+
+
+def free_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def fetch(port, path):
+    """One HTTP/1.0 request with curl; retries while the server is not listening yet."""
+    cmd = ["curl", "--silent", "--show-error", "--http1.0", "--max-time", "15",
+           "--retry", "30", "--retry-connrefused", "--retry-delay", "1",
+           "--dump-header", "-", "http://127.0.0.1:%d%s" % (port, path)]
+    p = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+    if p.returncode != 0:
+        raise AssertionError("curl %s failed (%d): %s" % (path, p.returncode,
+                                                          p.stderr.decode("latin-1")))
+    head, sep, body = p.stdout.partition(b"\r\n\r\n")
+    if not sep:
+        raise AssertionError("no header block in the answer to %s: %r" % (path, p.stdout))
+    lines = head.decode("latin-1").split("\r\n")
+    headers = {}
+    for line in lines[1:]:
+        name, _, value = line.partition(":")
+        headers[name.strip().lower()] = value.strip()
+    return lines[0], headers, body
+
+
+def check(path, answer, status, content_type, body_test):
+    status_line, headers, body = answer
+    problems = []
+    if status_line != status:
+        problems.append("status line %r, expected %r" % (status_line, status))
+    if headers.get("content-type") != content_type:
+        problems.append("Content-Type %r, expected %r" % (headers.get("content-type"), content_type))
+    if headers.get("content-length") != str(len(body)):
+        problems.append("Content-Length %r but the body has %d bytes"
+                        % (headers.get("content-length"), len(body)))
+    if not body_test(body):
+        problems.append("unexpected body %r" % body)
+    return ["GET %s: %s" % (path, p) for p in problems]
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    for opt in ("--bin", "--prefix", "--work", "--lib", "--tools"):
+        ap.add_argument(opt, required=True)
+    ap.add_argument("--timeout", type=float, default=60)
+    ap.add_argument("program")
+    args = ap.parse_args()
+    os.makedirs(args.work, exist_ok=True)
+    sys.path.insert(0, args.tools)
+    import run_program  # the shared build steps: lowerir, emitasm, nasm, lld-link
+
+    try:
+        exe = run_program.build(args, os.path.abspath(args.program), "demoweb")
+    except run_program.Failure as e:
+        print("FAIL build of %s\n%s" % (args.program, e))
+        return 1
+
+    port = free_port()
+    env = dict(os.environ)
+    env["WINEPREFIX"] = os.path.abspath(args.prefix)
+    env["WINEDEBUG"] = "-all"
+    env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
+    env.pop("DISPLAY", None)
+    server = subprocess.Popen(["wine", exe, str(port), "3"], stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, stdin=subprocess.DEVNULL, env=env,
+                              cwd=args.work, start_new_session=True)
+    problems = []
+    try:
+        home = fetch(port, "/")
+        about = fetch(port, "/about")
+        missing = fetch(port, "/missing?x=1")
+        problems += check("/", home, "HTTP/1.0 200 OK", "text/html",
+                          lambda b: b.startswith(b"<!DOCTYPE html>\n")
+                          and b"<h1>Kavel web demo</h1>" in b and b"Visits so far: 1" in b)
+        problems += check("/about", about, "HTTP/1.0 200 OK", "text/plain",
+                          lambda b: b == b"kavelweb: HTTP/1.0 on Kavel sockets\n")
+        problems += check("/missing", missing, "HTTP/1.0 404 Not Found", "text/plain",
+                          lambda b: b == b"no page at /missing\n")
+        out, err = server.communicate(timeout=DEADLINE)
+        expected = ("listening on http://127.0.0.1:%d/\r\n"
+                    "served: GET / HTTP/1.0\r\n"
+                    "served: GET /about HTTP/1.0\r\n"
+                    "served: GET /missing?x=1 HTTP/1.0\r\n"
+                    "stopped after 3 requests\r\n" % port).encode()
+        if out != expected:
+            problems.append("server log %r, expected %r" % (out, expected))
+        if err:
+            problems.append("server wrote to standard error: %r" % err)
+        if server.returncode != 0:
+            problems.append("server exit code %d" % server.returncode)
+    except (AssertionError, subprocess.TimeoutExpired) as e:
+        problems.append(str(e))
+    finally:
+        if server.poll() is None:
+            os.killpg(server.pid, signal.SIGKILL)
+            server.wait()
+            problems.append("the server was still running and was killed")
+    if problems:
+        print("FAIL %s\n%s" % (args.program, "\n".join(problems)))
+        return 1
+    print("ok %s (port %d)" % (args.program, port))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
