@@ -64,7 +64,8 @@ def shared_program(lines, folder):
         for name in ("program", "generate", "gen_program", "make_program"):
             fn = getattr(gen_program, name, None)
             if callable(fn):
-                return fn(lines)
+                text = fn(lines)
+                return text if isinstance(text, str) else "\n".join(text) + "\n"
     except Exception as e:  # the peer generator is optional
         print(f"checker_gen: gen_program.py not usable ({e}); using our own", file=sys.stderr)
     return program(lines)
