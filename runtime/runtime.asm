@@ -18,13 +18,42 @@ kv_alloc:
     ret
 
 ; ---- kv_strlen
+; bytes up to the first 0, eight at a time once the address is aligned (an aligned
+; quad word never crosses a page); only rax and the flags change for the caller
 kv_strlen:
-    xor eax, eax
-.lsl: cmp byte [rcx+rax], 0
-    je .done
+    push rcx
+    push rdx
+    push r8
+    mov rax, rcx
+.head:
+    test al, 7
+    jz .words
+    cmp byte [rax], 0
+    je .found
     inc rax
+    jmp .head
+.words:
+    mov r8, 0x0101010101010101
+.lsl: mov rdx, [rax]
+    mov rcx, rdx
+    sub rdx, r8
+    not rcx
+    and rdx, rcx
+    mov rcx, 0x8080808080808080
+    test rdx, rcx
+    jnz .tail
+    add rax, 8
     jmp .lsl
-.done:
+.tail:
+    cmp byte [rax], 0
+    je .found
+    inc rax
+    jmp .tail
+.found:
+    pop r8
+    pop rdx
+    pop rcx
+    sub rax, rcx
     ret
 
 ; ---- kv_concat
