@@ -1,0 +1,243 @@
+// Unit tests of emitasm: the text operands of the data section, line splitting, the
+// module's frame, the runtime text convention, and IR that breaks the stack discipline.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "emitasm.h"
+
+namespace {
+
+std::vector<std::string> lines_of(const std::string& module) {
+  std::vector<std::string> out;
+  size_t pos = 0;
+  while (pos < module.size()) {
+    size_t end = module.find("\r\n", pos);
+    if (end == std::string::npos) end = module.size();
+    out.push_back(module.substr(pos, end - pos));
+    pos = end + 2;
+  }
+  return out;
+}
+
+// The lines from `first` (included) up to the next line equal to `stop` (excluded).
+std::vector<std::string> section(const std::string& module, const std::string& first, const std::string& stop) {
+  std::vector<std::string> all = lines_of(module), out;
+  bool in = false;
+  for (const std::string& l : all) {
+    if (l == first) {
+      in = true;
+    } else if (in && l == stop) {
+      break;
+    }
+    if (in) out.push_back(l);
+  }
+  return out;
+}
+
+std::string join(const std::vector<std::string>& v) {
+  std::string s;
+  for (const auto& l : v) s += l + "|";
+  return s;
+}
+
+const char* const kTinyRuntime = "kv_alloc:\n    ret\n";
+
+TEST(DbOperands, DecodesTheIrEscapes) {
+  EXPECT_EQ(kv::db_operands(""), "0");
+  EXPECT_EQ(kv::db_operands("\""), "34,0");
+  EXPECT_EQ(kv::db_operands("ab\\\\nz"), "\"ab\",10,\"z\",0");
+  EXPECT_EQ(kv::db_operands("\\\\r\\\\t"), "13,9,0");
+  // Four backslashes: the doubled form of a source backslash pair, one byte 92.
+  EXPECT_EQ(kv::db_operands("a\\\\\\\\b"), "\"a\",92,\"b\",0");
+  // Two backslashes and a quote; two backslashes and another byte; two at the end.
+  EXPECT_EQ(kv::db_operands("\\\\\"x"), "34,\"x\",0");
+  EXPECT_EQ(kv::db_operands("\\\\q"), "92,\"q\",0");
+  EXPECT_EQ(kv::db_operands("x\\\\"), "\"x\",92,0");
+  // A lone backslash is an ordinary byte; so is a blank.
+  EXPECT_EQ(kv::db_operands("a\\b c"), "\"a\\b c\",0");
+  EXPECT_EQ(kv::db_operands("say \"hi\""), "\"say \",34,\"hi\",34,0");
+}
+
+TEST(Lines, CrLfAndBlankLinesGiveTheSameModule) {
+  std::string lf = "main\nCONST 1\nLOG info 1\nHALT\nend";
+  std::string crlf = "\r\nmain\r\n\r\nCONST 1\r\nLOG info 1\r\n\n\r\nHALT\r\nend\r\n";
+  EXPECT_EQ(kv::emit_module(lf), kv::emit_module(crlf));
+  auto lines = kv::split_ir_lines(crlf);
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[0], "main");
+  EXPECT_EQ(lines[4], "end");
+  // Only one CR is removed, and a line starting with a blank is kept as it is.
+  auto odd = kv::split_ir_lines(" CONST 1\r\r\n");
+  ASSERT_EQ(odd.size(), 1u);
+  EXPECT_EQ(odd[0], " CONST 1\r");
+}
+
+TEST(Module, HeaderStartupAndSectionsInOrder) {
+  std::string m = kv::emit_module_with_runtime("", kTinyRuntime);
+  ASSERT_GE(m.size(), 2u);
+  EXPECT_EQ(m.substr(m.size() - 2), "\r\n");
+  // Every line ends with CR LF: no bare line feed and no bare carriage return.
+  for (size_t i = 0; i < m.size(); ++i) {
+    if (m[i] == '\n') {
+      ASSERT_TRUE(i > 0 && m[i - 1] == '\r') << i;
+    }
+    if (m[i] == '\r') {
+      ASSERT_TRUE(i + 1 < m.size() && m[i + 1] == '\n') << i;
+    }
+  }
+  auto lines = lines_of(m);
+  ASSERT_GT(lines.size(), 40u);
+  EXPECT_EQ(lines[0], "default rel");
+  EXPECT_EQ(lines[1], "global kv_start");
+  EXPECT_EQ(lines[4], "section .text");
+  EXPECT_EQ(lines[5], "kv_start:");
+  EXPECT_EQ(lines[6], "    sub rsp, 40");
+  EXPECT_EQ(lines[29], "    call kv_user_main");
+  EXPECT_EQ(lines[31], "    call ExitProcess");
+  EXPECT_EQ(lines[32], "kv_user_main:");
+  auto data = section(m, "section .data", "section .bss");
+  ASSERT_GE(data.size(), 8u);
+  EXPECT_EQ(data[5], "kv_sys_prefix: db 'cmd.exe /c \"',0");
+  EXPECT_EQ(data[7], "dbl_ten: dq 10.0");
+  auto bss = section(m, "section .bss", "");
+  ASSERT_EQ(bss.size(), 20u);
+  EXPECT_EQ(bss[19], "sched_ctx: resq 1");
+}
+
+TEST(Module, EmptyProgramReturnsFromItsBody) {
+  // The empty IR is a program with an empty body: it must return, not run into the runtime.
+  std::string m = kv::emit_module_with_runtime("", kTinyRuntime);
+  EXPECT_EQ(join(section(m, "kv_user_main:", "kv_alloc:")),
+            "kv_user_main:|    push rbp|    mov rbp, rsp|    xor eax, eax|    mov rsp, rbp|    pop rbp|    ret|");
+}
+
+TEST(Module, ErrorExitsFollowTheRuntimeAndInternEachMessage) {
+  std::string m = kv::emit_module_with_runtime("main\nSTR runtime error: out of memory\nPOP\nHALT\nend\n", kTinyRuntime);
+  auto exits = section(m, "kv_div0:", "section .data");
+  ASSERT_EQ(exits.size(), 7u * 23u);
+  EXPECT_EQ(exits[1], "    lea rcx, [str_1]");
+  EXPECT_EQ(exits[15], ".noh: lea rcx, [str_1]");
+  EXPECT_EQ(exits[22], "    call ExitProcess");
+  // The out-of-memory message was interned by the program first and keeps its entry.
+  EXPECT_EQ(exits[4 * 23], "kv_oom:");
+  EXPECT_EQ(exits[4 * 23 + 1], "    lea rcx, [str_0]");
+  EXPECT_EQ(exits[6 * 23 + 1], "    lea rcx, [str_6]");
+  auto data = section(m, "section .data", "section .bss");
+  ASSERT_EQ(data.size(), 8u + 7u);
+  EXPECT_EQ(data[8], "str_0: db \"runtime error: out of memory\",0");
+  EXPECT_EQ(data[14], "str_6: db \"runtime error: map key not found\",0");
+}
+
+TEST(RuntimeText, CommentsBlanksIndentationAndPoolLabels) {
+  const char* rt =
+      "; a comment\n"
+      "   ; an indented comment\n"
+      "\n"
+      "  \t \n"
+      "kv_alloc:\r\n"
+      "\tmov rax, 1   \n"
+      "        lea rcx, [@@{@@]\n"
+      ".lsl: cmp byte [rcx+rax], 0\n"
+      "    lea rcx, [@@x y@@] ; not a comment line\n"
+      "    db @@a@@, @@{@@\n";
+  std::string m = kv::emit_module_with_runtime("main\nSTR x y\nPOP\nHALT\nend\n", rt);
+  EXPECT_EQ(join(section(m, "kv_alloc:", "kv_div0:")),
+            "kv_alloc:|    mov rax, 1|    lea rcx, [str_1]|.lsl: cmp byte [rcx+rax], 0|"
+            "    lea rcx, [str_0] ; not a comment line|    db str_2, str_1|");
+  auto data = section(m, "section .data", "section .bss");
+  EXPECT_EQ(data[8], "str_0: db \"x y\",0");
+  EXPECT_EQ(data[9], "str_1: db \"{\",0");
+  EXPECT_EQ(data[10], "str_2: db \"a\",0");
+  EXPECT_EQ(data[11], "str_3: db \"runtime error: division by zero\",0");
+}
+
+TEST(RuntimeText, EmbeddedRuntimeInternsBracesBeforeTheMessages) {
+  std::string m = kv::emit_module("");
+  auto data = section(m, "section .data", "section .bss");
+  ASSERT_EQ(data.size(), 8u + 10u);
+  EXPECT_EQ(data[8], "str_0: db \"{\",0");
+  EXPECT_EQ(data[9], "str_1: db \", \",0");
+  EXPECT_EQ(data[10], "str_2: db \"}\",0");
+  EXPECT_EQ(data[11], "str_3: db \"runtime error: division by zero\",0");
+  EXPECT_EQ(data[17], "str_9: db \"runtime error: map key not found\",0");
+  // The runtime block starts with the allocator, exactly as every module carries it.
+  EXPECT_EQ(join(section(m, "kv_alloc:", "kv_strlen:")),
+            "kv_alloc:|    add rcx, 15|    and rcx, -16|    mov rax, [heap_cur]|    lea r10, [rax+rcx]|"
+            "    cmp r10, [heap_end]|    ja kv_oom|    mov [heap_cur], r10|    ret|");
+}
+
+TEST(Typing, FirstRecordedTypeStays) {
+  // Stored first as an integer, later as a text: LOAD still pushes "i".
+  std::string m = kv::emit_module_with_runtime(
+      "main\nCONST 1\nSTORE v\nSTR t\nSTORE v\nLOAD v\nLOG info 1\nHALT\nend\n", kTinyRuntime);
+  std::string body = join(section(m, "kv_user_main:", "kv_alloc:"));
+  EXPECT_NE(body.find("mov rcx, [rsp+0]|    call kv_print_int|"), std::string::npos) << body;
+  // A text global declared at top level is a text from the start.
+  m = kv::emit_module_with_runtime("DECL text g 0\nmain\nLOAD g\nLOG info 1\nHALT\nend\n", kTinyRuntime);
+  body = join(section(m, "kv_user_main:", "kv_alloc:"));
+  EXPECT_NE(body.find("mov rcx, [rsp+0]|    call kv_print_str|"), std::string::npos) << body;
+}
+
+TEST(Functions, BlocksEndAtEndFnOrMain) {
+  // A block cut short by the next "fn" still lets that function be written, and a block
+  // without its return gets one.
+  std::string m = kv::emit_module_with_runtime("fn a int\nCONST 1\nfn b int\nRETN\nend\nmain\nHALT\nend\n", kTinyRuntime);
+  std::string text = join(section(m, "kv_fn_a:", "kv_alloc:"));
+  EXPECT_EQ(text,
+            "kv_fn_a:|    push rbp|    mov rbp, rsp|    mov rax, 1|    push rax|    xor eax, eax|    mov rsp, rbp|"
+            "    pop rbp|    ret|kv_fn_b:|    push rbp|    mov rbp, rsp|    xor eax, eax|    mov rsp, rbp|    pop rbp|    ret|");
+}
+
+TEST(Functions, CoroutineHaltKeepsThePlainEpilogue) {
+  std::string m = kv::emit_module_with_runtime("fn c int\nYIELD\nHALT\nRETN\nend\n", kTinyRuntime);
+  EXPECT_EQ(join(section(m, "kv_fn_c:", "kv_alloc:")),
+            "kv_fn_c:|    push rbp|    mov rbp, rsp|    call kv_coro_yield|    xor eax, eax|    mov rsp, rbp|"
+            "    pop rbp|    ret|    call kv_coro_finish|");
+}
+
+TEST(Discipline, MalformedStackUseNeverFails) {
+  // Pops from an empty type stack read as integers; INEXT and IPOP outside a loop write
+  // nothing; counts beyond what was pushed are cut to what there is.
+  std::string m = kv::emit_module_with_runtime(
+      "main\nBIN +\nIPOP\nINEXT i .L1\nIPOP\nCONST 1\nLIST 99999999999999999999999\nLOG info 7\nCALL printout 12\n"
+      "MAP 5\nCALL f x\nNEG\nTOSTR\nSETIDX\nFSET R f\nRET\nHALT\nend\n",
+      kTinyRuntime);
+  std::string body = join(section(m, "kv_user_main:", "kv_alloc:"));
+  EXPECT_NE(body.find("    mov ecx, 4|    call kv_list_new|    mov r10, [rax+16]|    pop rcx|    mov [r10+8], rcx|"
+                      "    pop rcx|    mov [r10+0], rcx|"
+                      "    mov qword [rax], 2|"),
+            std::string::npos)
+      << body;
+  EXPECT_EQ(body.find("INEXT"), std::string::npos);
+  EXPECT_EQ(body.find("[rbp-"), std::string::npos) << body;
+  EXPECT_NE(body.find("    call kv_fn_f|    push rax|"), std::string::npos) << body;
+  EXPECT_NE(m.find("kv_g_i: resq 1"), std::string::npos);
+}
+
+TEST(Discipline, HugeCountsStayProportionalToTheInput) {
+  std::string ir = "main\n";
+  for (int i = 0; i < 2000; ++i) ir += "CALL printout 4000000000\n";
+  std::string m = kv::emit_module_with_runtime(ir, kTinyRuntime);
+  EXPECT_LT(m.size(), 200000u);
+}
+
+TEST(Builtins, UserFunctionsHideBuiltinsAndUnknownNamesAreCalls) {
+  std::string m = kv::emit_module_with_runtime(
+      "fn len text\nparam int x\nSTR x\nRET\nRETN\nend\nmain\nCONST 1\nCALL len 1\nCALL later 1\n"
+      "STR t\nCALL totext 1\nLOG info 2\nHALT\nend\n",
+      kTinyRuntime);
+  std::string body = join(section(m, "kv_user_main:", "kv_fn_len:"));
+  EXPECT_NE(body.find("    call kv_fn_len|    add rsp, 8|    push rax|    call kv_fn_later|"), std::string::npos)
+      << "the user len, then the built-in would be wrong: " << body;
+  EXPECT_NE(body.find("    call kv_fn_later|    add rsp, 8|    push rax|"), std::string::npos) << body;
+  // totext of a text leaves it as it is; the result prints as a text.
+  EXPECT_NE(body.find("    lea rax, [str_0]|    push rax|    mov rcx, [rsp+8]|    call kv_print_int|"),
+            std::string::npos)
+      << body;
+  EXPECT_NE(body.find("    mov rcx, [rsp+0]|    call kv_print_str|"), std::string::npos) << body;
+  EXPECT_EQ(body.find("kv_int_to_str"), std::string::npos) << body;
+}
+
+}  // namespace

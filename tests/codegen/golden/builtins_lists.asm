@@ -1,0 +1,195 @@
+kv_user_main:
+    push rbp
+    mov rbp, rsp
+    mov ecx, 4
+    call kv_list_new
+    mov r10, [rax+16]
+    mov qword [rax], 0
+    push rax
+    mov rax, 1
+    push rax
+    pop rdx
+    pop rcx
+    call kv_list_push
+    push rax
+    lea rax, [str_0]
+    push rax
+    pop rdx
+    pop rcx
+    call kv_list_push
+    push rax
+    mov ecx, 4
+    call kv_list_new
+    mov r10, [rax+16]
+    mov qword [rax], 0
+    push rax
+    lea rax, [str_1]
+    push rax
+    pop rdx
+    pop rcx
+    call kv_list_push
+    push rax
+    pop rcx
+    call kv_list_pop
+    push rax
+    mov ecx, 4
+    call kv_list_new
+    mov r10, [rax+16]
+    mov qword [rax], 0
+    push rax
+    pop rcx
+    call kv_list_pop
+    push rax
+    mov ecx, 8
+    call kv_map_new
+    push rax
+    lea rax, [str_2]
+    push rax
+    mov rax, 1
+    push rax
+    pop r8
+    pop rdx
+    pop rcx
+    call kv_map_set
+    push rax
+    pop rax
+    mov [kv_g_m], rax
+    mov rax, [kv_g_m]
+    push rax
+    lea rax, [str_2]
+    push rax
+    pop rdx
+    pop rcx
+    call kv_map_get
+    push rax
+    mov rax, [kv_g_m]
+    push rax
+    lea rax, [str_2]
+    push rax
+    pop rdx
+    pop rcx
+    call kv_map_get
+    push rax
+    mov rax, [kv_g_m]
+    push rax
+    lea rax, [str_2]
+    push rax
+    pop rdx
+    pop rcx
+    call kv_map_get
+    push rax
+    mov rax, [kv_g_m]
+    push rax
+    lea rax, [str_2]
+    push rax
+    pop rdx
+    pop rcx
+    call kv_map_has
+    push rax
+    mov rax, [kv_g_m]
+    push rax
+    pop rcx
+    call kv_map_keys
+    push rax
+    mov rcx, [g_argv]
+    mov rax, [rcx]
+    push rax
+    mov rax, 0
+    push rax
+    pop rdx
+    mov rcx, [g_argv]
+    call kv_list_get
+    push rax
+    mov rcx, [rsp+72]
+    mov edx, 1
+    call kv_print_list
+    lea rcx, [str_3]
+    call kv_print_str
+    mov rcx, [rsp+64]
+    call kv_print_str
+    lea rcx, [str_3]
+    call kv_print_str
+    mov rcx, [rsp+56]
+    call kv_print_int
+    lea rcx, [str_3]
+    call kv_print_str
+    mov rcx, [rsp+48]
+    call kv_print_str
+    lea rcx, [str_3]
+    call kv_print_str
+    mov rcx, [rsp+40]
+    call kv_print_int
+    lea rcx, [str_3]
+    call kv_print_str
+    mov rcx, [rsp+32]
+    movq xmm0, rcx
+    call kv_dbl_to_str
+    mov rcx, rax
+    call kv_print_str
+    lea rcx, [str_3]
+    call kv_print_str
+    mov rcx, [rsp+24]
+    call kv_print_int
+    lea rcx, [str_3]
+    call kv_print_str
+    mov rcx, [rsp+16]
+    mov edx, 1
+    call kv_print_list
+    lea rcx, [str_3]
+    call kv_print_str
+    mov rcx, [rsp+8]
+    call kv_print_int
+    lea rcx, [str_3]
+    call kv_print_str
+    mov rcx, [rsp+0]
+    call kv_print_str
+    lea rcx, [str_nl]
+    call kv_print_str
+    add rsp, 80
+    xor eax, eax
+    mov rsp, rbp
+    pop rbp
+    ret
+section .data
+str_nl: db 13,10,0
+str_noerr: db 0
+str_dot: db ".",0
+str_minus: db "-",0
+kv_sys_prefix: db 'cmd.exe /c "',0
+dbl_scale: dq 1000000.0
+dbl_ten: dq 10.0
+str_0: db "s",0
+str_1: db "a",0
+str_2: db "k",0
+str_3: db " ",0
+str_4: db "{",0
+str_5: db ", ",0
+str_6: db "}",0
+str_7: db "runtime error: division by zero",0
+str_8: db "runtime error: index out of bounds",0
+str_9: db "runtime error: pop() on empty list",0
+str_10: db "runtime error: text is not a number",0
+str_11: db "runtime error: out of memory",0
+str_12: db "runtime error: cannot open file",0
+str_13: db "runtime error: map key not found",0
+section .bss
+stdout_h: resq 1
+stderr_h: resq 1
+stdin_h: resq 1
+written: resq 1
+numbuf: resb 32
+fsize: resq 1
+heap_cur: resq 1
+heap_end: resq 1
+g_argv: resq 1
+g_exc_top: resq 1
+g_exc_rbp: resq 64
+g_exc_rsp: resq 64
+g_exc_tgt: resq 64
+g_last_error: resq 1
+wsadata: resb 512
+filepos: resq 1
+coro_ready: resq 1
+coro_current: resq 1
+sched_ctx: resq 1
+kv_g_m: resq 1

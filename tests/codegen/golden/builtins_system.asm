@@ -1,0 +1,190 @@
+kv_user_main:
+    push rbp
+    mov rbp, rsp
+    lea rax, [str_0]
+    push rax
+    pop rcx
+    call kv_readfile
+    push rax
+    lea rax, [str_0]
+    push rax
+    lea rax, [str_1]
+    push rax
+    pop rdx
+    pop rcx
+    call kv_writefile
+    push rax
+    lea rax, [str_0]
+    push rax
+    pop rcx
+    call kv_file_open
+    push rax
+    pop rax
+    mov [kv_g_h], rax
+    mov rax, [kv_g_h]
+    push rax
+    mov rax, 4
+    push rax
+    pop rdx
+    pop rcx
+    call kv_file_read_chunk
+    push rax
+    mov rax, [kv_g_h]
+    push rax
+    pop rcx
+    call kv_file_eof
+    push rax
+    mov rax, [kv_g_h]
+    push rax
+    pop rcx
+    call kv_file_close
+    push rax
+    call kv_clock
+    push rax
+    mov rax, [g_last_error]
+    push rax
+    lea rax, [str_2]
+    push rax
+    pop rcx
+    call kv_getenv
+    push rax
+    call kv_exedir
+    push rax
+    mov rax, 8080
+    push rax
+    pop rcx
+    call kv_sock_listen
+    push rax
+    pop rcx
+    call kv_sock_accept
+    push rax
+    pop rcx
+    call kv_sock_recv
+    push rax
+    mov rax, 5
+    push rax
+    lea rax, [str_3]
+    push rax
+    pop rdx
+    pop rcx
+    call kv_sock_send
+    push rax
+    mov rax, 5
+    push rax
+    pop rcx
+    call kv_sock_close
+    push rax
+    lea rax, [str_4]
+    push rax
+    pop rcx
+    call kv_system
+    push rax
+    call kv_run_coroutines
+    xor eax, eax
+    push rax
+    mov rcx, [rsp+104]
+    call kv_print_str
+    lea rcx, [str_5]
+    call kv_print_str
+    mov rcx, [rsp+96]
+    call kv_print_int
+    lea rcx, [str_5]
+    call kv_print_str
+    mov rcx, [rsp+88]
+    call kv_print_str
+    lea rcx, [str_5]
+    call kv_print_str
+    mov rcx, [rsp+80]
+    call kv_print_int
+    lea rcx, [str_5]
+    call kv_print_str
+    mov rcx, [rsp+72]
+    call kv_print_int
+    lea rcx, [str_5]
+    call kv_print_str
+    mov rcx, [rsp+64]
+    call kv_print_int
+    lea rcx, [str_5]
+    call kv_print_str
+    mov rcx, [rsp+56]
+    call kv_print_str
+    lea rcx, [str_5]
+    call kv_print_str
+    mov rcx, [rsp+48]
+    call kv_print_str
+    lea rcx, [str_5]
+    call kv_print_str
+    mov rcx, [rsp+40]
+    call kv_print_str
+    lea rcx, [str_5]
+    call kv_print_str
+    mov rcx, [rsp+32]
+    call kv_print_str
+    lea rcx, [str_5]
+    call kv_print_str
+    mov rcx, [rsp+24]
+    call kv_print_int
+    lea rcx, [str_5]
+    call kv_print_str
+    mov rcx, [rsp+16]
+    call kv_print_int
+    lea rcx, [str_5]
+    call kv_print_str
+    mov rcx, [rsp+8]
+    call kv_print_int
+    lea rcx, [str_5]
+    call kv_print_str
+    mov rcx, [rsp+0]
+    call kv_print_int
+    lea rcx, [str_nl]
+    call kv_print_str
+    add rsp, 112
+    xor eax, eax
+    mov rsp, rbp
+    pop rbp
+    ret
+section .data
+str_nl: db 13,10,0
+str_noerr: db 0
+str_dot: db ".",0
+str_minus: db "-",0
+kv_sys_prefix: db 'cmd.exe /c "',0
+dbl_scale: dq 1000000.0
+dbl_ten: dq 10.0
+str_0: db "f.txt",0
+str_1: db "data",0
+str_2: db "PATH",0
+str_3: db "hi",0
+str_4: db "exit 3",0
+str_5: db " ",0
+str_6: db "{",0
+str_7: db ", ",0
+str_8: db "}",0
+str_9: db "runtime error: division by zero",0
+str_10: db "runtime error: index out of bounds",0
+str_11: db "runtime error: pop() on empty list",0
+str_12: db "runtime error: text is not a number",0
+str_13: db "runtime error: out of memory",0
+str_14: db "runtime error: cannot open file",0
+str_15: db "runtime error: map key not found",0
+section .bss
+stdout_h: resq 1
+stderr_h: resq 1
+stdin_h: resq 1
+written: resq 1
+numbuf: resb 32
+fsize: resq 1
+heap_cur: resq 1
+heap_end: resq 1
+g_argv: resq 1
+g_exc_top: resq 1
+g_exc_rbp: resq 64
+g_exc_rsp: resq 64
+g_exc_tgt: resq 64
+g_last_error: resq 1
+wsadata: resb 512
+filepos: resq 1
+coro_ready: resq 1
+coro_current: resq 1
+sched_ctx: resq 1
+kv_g_h: resq 1

@@ -1,0 +1,229 @@
+kv_user_main:
+    push rbp
+    mov rbp, rsp
+    lea rax, [str_0]
+    push rax
+    pop rcx
+    call kv_strlen
+    push rax
+    mov ecx, 4
+    call kv_list_new
+    mov r10, [rax+16]
+    mov qword [rax], 0
+    push rax
+    pop rcx
+    mov rax, [rcx]
+    push rax
+    lea rax, [str_1]
+    push rax
+    mov ecx, 4
+    call kv_list_new
+    mov r10, [rax+16]
+    pop rcx
+    mov [r10+0], rcx
+    mov qword [rax], 1
+    push rax
+    pop rcx
+    mov rax, [rcx]
+    push rax
+    mov ecx, 8
+    call kv_map_new
+    push rax
+    pop rcx
+    mov rax, [rcx]
+    push rax
+    mov rax, 5
+    push rax
+    pop rcx
+    call kv_int_to_str
+    push rax
+    mov rax, [dbl_0]
+    push rax
+    pop rax
+    movq xmm0, rax
+    call kv_dbl_to_str
+    push rax
+    lea rax, [str_2]
+    push rax
+    lea rax, [str_3]
+    push rax
+    pop rcx
+    call kv_str_to_int
+    push rax
+    lea rax, [str_4]
+    push rax
+    pop rcx
+    call kv_str_to_float
+    push rax
+    mov rax, 3
+    push rax
+    pop rax
+    cvtsi2sd xmm0, rax
+    movq rax, xmm0
+    push rax
+    pop rax
+    movq xmm0, rax
+    cvttsd2si rax, xmm0
+    push rax
+    lea rax, [str_5]
+    push rax
+    pop rcx
+    call kv_print_str
+    call kv_readline
+    push rax
+    lea rax, [str_6]
+    push rax
+    mov rax, 1
+    push rax
+    mov rax, 2
+    push rax
+    pop r8
+    pop rdx
+    pop rcx
+    call kv_substr
+    push rax
+    lea rax, [str_1]
+    push rax
+    pop rcx
+    movzx rax, byte [rcx]
+    push rax
+    mov rax, 66
+    push rax
+    pop rcx
+    call kv_chr
+    push rax
+    lea rax, [str_7]
+    push rax
+    pop rcx
+    call kv_print_str
+    xor eax, eax
+    push rax
+    lea rax, [str_8]
+    push rax
+    pop rcx
+    call kv_print_str
+    lea rcx, [str_nl]
+    call kv_print_str
+    xor eax, eax
+    push rax
+    mov rcx, [rsp+120]
+    call kv_print_int
+    lea rcx, [str_9]
+    call kv_print_str
+    mov rcx, [rsp+112]
+    call kv_print_int
+    lea rcx, [str_9]
+    call kv_print_str
+    mov rcx, [rsp+104]
+    call kv_print_int
+    lea rcx, [str_9]
+    call kv_print_str
+    mov rcx, [rsp+96]
+    call kv_print_int
+    lea rcx, [str_9]
+    call kv_print_str
+    mov rcx, [rsp+88]
+    call kv_print_str
+    lea rcx, [str_9]
+    call kv_print_str
+    mov rcx, [rsp+80]
+    call kv_print_str
+    lea rcx, [str_9]
+    call kv_print_str
+    mov rcx, [rsp+72]
+    call kv_print_str
+    lea rcx, [str_9]
+    call kv_print_str
+    mov rcx, [rsp+64]
+    call kv_print_int
+    lea rcx, [str_9]
+    call kv_print_str
+    mov rcx, [rsp+56]
+    movq xmm0, rcx
+    call kv_dbl_to_str
+    mov rcx, rax
+    call kv_print_str
+    lea rcx, [str_9]
+    call kv_print_str
+    mov rcx, [rsp+48]
+    call kv_print_int
+    lea rcx, [str_9]
+    call kv_print_str
+    mov rcx, [rsp+40]
+    call kv_print_str
+    lea rcx, [str_9]
+    call kv_print_str
+    mov rcx, [rsp+32]
+    call kv_print_str
+    lea rcx, [str_9]
+    call kv_print_str
+    mov rcx, [rsp+24]
+    call kv_print_int
+    lea rcx, [str_9]
+    call kv_print_str
+    mov rcx, [rsp+16]
+    call kv_print_str
+    lea rcx, [str_9]
+    call kv_print_str
+    mov rcx, [rsp+8]
+    call kv_print_int
+    lea rcx, [str_9]
+    call kv_print_str
+    mov rcx, [rsp+0]
+    call kv_print_int
+    lea rcx, [str_nl]
+    call kv_print_str
+    add rsp, 128
+    xor eax, eax
+    mov rsp, rbp
+    pop rbp
+    ret
+section .data
+str_nl: db 13,10,0
+str_noerr: db 0
+str_dot: db ".",0
+str_minus: db "-",0
+kv_sys_prefix: db 'cmd.exe /c "',0
+dbl_scale: dq 1000000.0
+dbl_ten: dq 10.0
+str_0: db "abc",0
+str_1: db "a",0
+str_2: db "same",0
+str_3: db "12",0
+str_4: db "1.5",0
+str_5: db "name? ",0
+str_6: db "hello",0
+str_7: db "p",0
+str_8: db "q",0
+str_9: db " ",0
+str_10: db "{",0
+str_11: db ", ",0
+str_12: db "}",0
+str_13: db "runtime error: division by zero",0
+str_14: db "runtime error: index out of bounds",0
+str_15: db "runtime error: pop() on empty list",0
+str_16: db "runtime error: text is not a number",0
+str_17: db "runtime error: out of memory",0
+str_18: db "runtime error: cannot open file",0
+str_19: db "runtime error: map key not found",0
+dbl_0: dq 1.5
+section .bss
+stdout_h: resq 1
+stderr_h: resq 1
+stdin_h: resq 1
+written: resq 1
+numbuf: resb 32
+fsize: resq 1
+heap_cur: resq 1
+heap_end: resq 1
+g_argv: resq 1
+g_exc_top: resq 1
+g_exc_rbp: resq 64
+g_exc_rsp: resq 64
+g_exc_tgt: resq 64
+g_last_error: resq 1
+wsadata: resb 512
+filepos: resq 1
+coro_ready: resq 1
+coro_current: resq 1
+sched_ctx: resq 1

@@ -1,0 +1,180 @@
+kv_user_main:
+    push rbp
+    mov rbp, rsp
+    mov ecx, 4
+    call kv_list_new
+    mov r10, [rax+16]
+    mov qword [rax], 0
+    push rax
+    lea rax, [str_0]
+    push rax
+    lea rax, [str_1]
+    push rax
+    mov ecx, 4
+    call kv_list_new
+    mov r10, [rax+16]
+    pop rcx
+    mov [r10+8], rcx
+    pop rcx
+    mov [r10+0], rcx
+    mov qword [rax], 2
+    push rax
+    mov rax, 1
+    push rax
+    mov rax, 2
+    push rax
+    mov rax, 3
+    push rax
+    mov rax, 4
+    push rax
+    mov rax, 5
+    push rax
+    mov ecx, 5
+    call kv_list_new
+    mov r10, [rax+16]
+    pop rcx
+    mov [r10+32], rcx
+    pop rcx
+    mov [r10+24], rcx
+    pop rcx
+    mov [r10+16], rcx
+    pop rcx
+    mov [r10+8], rcx
+    pop rcx
+    mov [r10+0], rcx
+    mov qword [rax], 5
+    push rax
+    lea rax, [str_2]
+    push rax
+    mov rax, 1
+    push rax
+    lea rax, [str_3]
+    push rax
+    mov rax, 2
+    push rax
+    mov ecx, 8
+    call kv_map_new
+    mov rbx, rax
+    pop r8
+    pop rdx
+    mov rcx, rbx
+    call kv_map_set
+    pop r8
+    pop rdx
+    mov rcx, rbx
+    call kv_map_set
+    push rbx
+    mov ecx, 8
+    call kv_map_new
+    mov rbx, rax
+    push rbx
+    pop rax
+    mov [kv_g_m], rax
+    pop rax
+    mov [kv_g_e], rax
+    pop rax
+    mov [kv_g_ints], rax
+    pop rax
+    mov [kv_g_names], rax
+    pop rax
+    mov [kv_g_none], rax
+    mov rax, [kv_g_names]
+    push rax
+    mov rax, 0
+    push rax
+    pop rdx
+    pop rcx
+    call kv_list_get
+    push rax
+    mov rax, [kv_g_ints]
+    push rax
+    mov rax, 1
+    push rax
+    pop rdx
+    pop rcx
+    call kv_list_get
+    push rax
+    lea rax, [str_4]
+    push rax
+    mov rax, 1
+    push rax
+    pop rdx
+    pop rcx
+    call kv_text_index
+    push rax
+    mov rax, [kv_g_ints]
+    push rax
+    mov rax, 0
+    push rax
+    mov rax, 9
+    push rax
+    pop r8
+    pop rdx
+    pop rcx
+    call kv_list_set
+    mov rcx, [rsp+16]
+    call kv_print_str
+    lea rcx, [str_5]
+    call kv_print_str
+    mov rcx, [rsp+8]
+    call kv_print_int
+    lea rcx, [str_5]
+    call kv_print_str
+    mov rcx, [rsp+0]
+    call kv_print_str
+    lea rcx, [str_nl]
+    call kv_print_str
+    add rsp, 24
+    xor eax, eax
+    mov rsp, rbp
+    pop rbp
+    ret
+section .data
+str_nl: db 13,10,0
+str_noerr: db 0
+str_dot: db ".",0
+str_minus: db "-",0
+kv_sys_prefix: db 'cmd.exe /c "',0
+dbl_scale: dq 1000000.0
+dbl_ten: dq 10.0
+str_0: db "a",0
+str_1: db "b",0
+str_2: db "k",0
+str_3: db "j",0
+str_4: db "abc",0
+str_5: db " ",0
+str_6: db "{",0
+str_7: db ", ",0
+str_8: db "}",0
+str_9: db "runtime error: division by zero",0
+str_10: db "runtime error: index out of bounds",0
+str_11: db "runtime error: pop() on empty list",0
+str_12: db "runtime error: text is not a number",0
+str_13: db "runtime error: out of memory",0
+str_14: db "runtime error: cannot open file",0
+str_15: db "runtime error: map key not found",0
+section .bss
+stdout_h: resq 1
+stderr_h: resq 1
+stdin_h: resq 1
+written: resq 1
+numbuf: resb 32
+fsize: resq 1
+heap_cur: resq 1
+heap_end: resq 1
+g_argv: resq 1
+g_exc_top: resq 1
+g_exc_rbp: resq 64
+g_exc_rsp: resq 64
+g_exc_tgt: resq 64
+g_last_error: resq 1
+wsadata: resb 512
+filepos: resq 1
+coro_ready: resq 1
+coro_current: resq 1
+sched_ctx: resq 1
+kv_g_m: resq 1
+kv_g_e: resq 1
+kv_g_ints: resq 1
+kv_g_names: resq 1
+kv_g_none: resq 1

@@ -1,0 +1,147 @@
+kv_user_main:
+    push rbp
+    mov rbp, rsp
+    mov rax, [dbl_0]
+    push rax
+    mov rax, 2
+    push rax
+    pop rbx
+    pop rax
+    movq xmm0, rax
+    cvtsi2sd xmm1, rbx
+    addsd xmm0, xmm1
+    movq rax, xmm0
+    push rax
+    mov rax, [dbl_1]
+    push rax
+    pop rbx
+    pop rax
+    movq xmm0, rax
+    movq xmm1, rbx
+    subsd xmm0, xmm1
+    movq rax, xmm0
+    push rax
+    mov rax, 3
+    push rax
+    pop rbx
+    pop rax
+    movq xmm0, rax
+    cvtsi2sd xmm1, rbx
+    mulsd xmm0, xmm1
+    movq rax, xmm0
+    push rax
+    mov rax, [dbl_2]
+    push rax
+    pop rbx
+    pop rax
+    movq xmm0, rax
+    movq xmm1, rbx
+    divsd xmm0, xmm1
+    movq rax, xmm0
+    push rax
+    mov rax, [dbl_3]
+    push rax
+    pop rbx
+    pop rax
+    movq xmm0, rax
+    movq xmm1, rbx
+    movsd xmm2, xmm0
+    divsd xmm0, xmm1
+    cvttsd2si rax, xmm0
+    cvtsi2sd xmm0, rax
+    mulsd xmm0, xmm1
+    movsd xmm1, xmm0
+    movsd xmm0, xmm2
+    subsd xmm0, xmm1
+    movq rax, xmm0
+    push rax
+    mov rax, [dbl_4]
+    push rax
+    pop rbx
+    pop rax
+    movq xmm0, rax
+    movq xmm1, rbx
+    comisd xmm0, xmm1
+    setb al
+    movzx eax, al
+    push rax
+    add rsp, 8
+    mov rax, 1
+    push rax
+    mov rax, [dbl_4]
+    push rax
+    pop rbx
+    pop rax
+    cvtsi2sd xmm0, rax
+    movq xmm1, rbx
+    comisd xmm0, xmm1
+    sete al
+    movzx eax, al
+    push rax
+    add rsp, 8
+    mov rax, [dbl_0]
+    push rax
+    pop rax
+    movq xmm0, rax
+    pxor xmm1, xmm1
+    subsd xmm1, xmm0
+    movq rax, xmm1
+    push rax
+    mov rax, [dbl_1]
+    push rax
+    pop rbx
+    pop rax
+    movq xmm0, rax
+    movq xmm1, rbx
+    comisd xmm0, xmm1
+    setae al
+    movzx eax, al
+    push rax
+    add rsp, 8
+    xor eax, eax
+    mov rsp, rbp
+    pop rbp
+    ret
+section .data
+str_nl: db 13,10,0
+str_noerr: db 0
+str_dot: db ".",0
+str_minus: db "-",0
+kv_sys_prefix: db 'cmd.exe /c "',0
+dbl_scale: dq 1000000.0
+dbl_ten: dq 10.0
+str_0: db "{",0
+str_1: db ", ",0
+str_2: db "}",0
+str_3: db "runtime error: division by zero",0
+str_4: db "runtime error: index out of bounds",0
+str_5: db "runtime error: pop() on empty list",0
+str_6: db "runtime error: text is not a number",0
+str_7: db "runtime error: out of memory",0
+str_8: db "runtime error: cannot open file",0
+str_9: db "runtime error: map key not found",0
+dbl_0: dq 1.5
+dbl_1: dq 0.5
+dbl_2: dq 2.0
+dbl_3: dq 0.7
+dbl_4: dq 1.0
+section .bss
+stdout_h: resq 1
+stderr_h: resq 1
+stdin_h: resq 1
+written: resq 1
+numbuf: resb 32
+fsize: resq 1
+heap_cur: resq 1
+heap_end: resq 1
+g_argv: resq 1
+g_exc_top: resq 1
+g_exc_rbp: resq 64
+g_exc_rsp: resq 64
+g_exc_tgt: resq 64
+g_last_error: resq 1
+wsadata: resb 512
+filepos: resq 1
+coro_ready: resq 1
+coro_current: resq 1
+sched_ctx: resq 1

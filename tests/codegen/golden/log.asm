@@ -1,0 +1,119 @@
+kv_user_main:
+    push rbp
+    mov rbp, rsp
+    mov rax, 1
+    push rax
+    mov rax, [dbl_0]
+    push rax
+    lea rax, [str_0]
+    push rax
+    mov ecx, 4
+    call kv_list_new
+    mov r10, [rax+16]
+    mov qword [rax], 0
+    push rax
+    lea rax, [str_1]
+    push rax
+    mov ecx, 4
+    call kv_list_new
+    mov r10, [rax+16]
+    pop rcx
+    mov [r10+0], rcx
+    mov qword [rax], 1
+    push rax
+    lea rcx, [str_2]
+    call kv_print_err
+    mov rcx, [rsp+32]
+    call kv_print_int_err
+    lea rcx, [str_3]
+    call kv_print_err
+    mov rcx, [rsp+24]
+    movq xmm0, rcx
+    call kv_dbl_to_str
+    mov rcx, rax
+    call kv_print_err
+    lea rcx, [str_3]
+    call kv_print_err
+    mov rcx, [rsp+16]
+    call kv_print_err
+    lea rcx, [str_3]
+    call kv_print_err
+    mov rcx, [rsp+8]
+    xor edx, edx
+    call kv_print_list_err
+    lea rcx, [str_3]
+    call kv_print_err
+    mov rcx, [rsp+0]
+    mov edx, 1
+    call kv_print_list_err
+    lea rcx, [str_nl]
+    call kv_print_err
+    add rsp, 40
+    lea rax, [str_4]
+    push rax
+    lea rcx, [str_5]
+    call kv_print_err
+    mov rcx, [rsp+0]
+    call kv_print_err
+    lea rcx, [str_nl]
+    call kv_print_err
+    add rsp, 8
+    lea rcx, [str_nl]
+    call kv_print_str
+    lea rax, [str_6]
+    push rax
+    mov rcx, [rsp+0]
+    call kv_print_str
+    lea rcx, [str_nl]
+    call kv_print_str
+    add rsp, 8
+    xor eax, eax
+    mov rsp, rbp
+    pop rbp
+    ret
+section .data
+str_nl: db 13,10,0
+str_noerr: db 0
+str_dot: db ".",0
+str_minus: db "-",0
+kv_sys_prefix: db 'cmd.exe /c "',0
+dbl_scale: dq 1000000.0
+dbl_ten: dq 10.0
+str_0: db "t",0
+str_1: db "a",0
+str_2: db "[err] ",0
+str_3: db " ",0
+str_4: db "w",0
+str_5: db "[warn] ",0
+str_6: db "d",0
+str_7: db "{",0
+str_8: db ", ",0
+str_9: db "}",0
+str_10: db "runtime error: division by zero",0
+str_11: db "runtime error: index out of bounds",0
+str_12: db "runtime error: pop() on empty list",0
+str_13: db "runtime error: text is not a number",0
+str_14: db "runtime error: out of memory",0
+str_15: db "runtime error: cannot open file",0
+str_16: db "runtime error: map key not found",0
+dbl_0: dq 1.5
+section .bss
+stdout_h: resq 1
+stderr_h: resq 1
+stdin_h: resq 1
+written: resq 1
+numbuf: resb 32
+fsize: resq 1
+heap_cur: resq 1
+heap_end: resq 1
+g_argv: resq 1
+g_exc_top: resq 1
+g_exc_rbp: resq 64
+g_exc_rsp: resq 64
+g_exc_tgt: resq 64
+g_last_error: resq 1
+wsadata: resb 512
+filepos: resq 1
+coro_ready: resq 1
+coro_current: resq 1
+sched_ctx: resq 1

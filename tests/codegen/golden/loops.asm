@@ -1,0 +1,152 @@
+kv_user_main:
+    push rbp
+    mov rbp, rsp
+    sub rsp, 48
+    mov rax, 1
+    push rax
+    mov rax, 3
+    push rax
+    mov rax, 9223372036854775807
+    push rax
+    pop rcx
+    pop rbx
+    pop rax
+    mov r10, 9223372036854775807
+    cmp rcx, r10
+    jne .cg0
+    mov rcx, 1
+    cmp rax, rbx
+    jle .cg0
+    mov rcx, -1
+.cg0:
+    mov [rbp-8], rax
+    mov [rbp-16], rbx
+    mov [rbp-24], rcx
+kv_L1:
+    mov rax, [rbp-8]
+    mov rbx, [rbp-16]
+    mov rcx, [rbp-24]
+    test rcx, rcx
+    js .cg1
+    cmp rax, rbx
+    jg kv_L2
+    jmp .cg2
+.cg1:
+    cmp rax, rbx
+    jl kv_L2
+.cg2:
+    mov [kv_g_i], rax
+    add rax, rcx
+    mov [rbp-8], rax
+    mov ecx, 4
+    call kv_list_new
+    mov r10, [rax+16]
+    mov qword [rax], 0
+    push rax
+    pop rax
+    mov r10, [rax]
+    mov r11, [rax+16]
+    mov qword [rbp-32], 0
+    mov [rbp-40], r10
+    mov [rbp-48], r11
+kv_L3:
+    mov rax, [rbp-32]
+    cmp rax, [rbp-40]
+    jae kv_L4
+    mov r10, [rbp-48]
+    mov rcx, [r10+rax*8]
+    inc rax
+    mov [rbp-32], rax
+    jmp kv_L3
+kv_L4:
+    jmp kv_L1
+kv_L2:
+    lea rax, [str_0]
+    push rax
+    mov ecx, 4
+    call kv_list_new
+    mov r10, [rax+16]
+    pop rcx
+    mov [r10+0], rcx
+    mov qword [rax], 1
+    push rax
+    pop rax
+    mov r10, [rax]
+    mov r11, [rax+16]
+    mov qword [rbp-8], 0
+    mov [rbp-16], r10
+    mov [rbp-24], r11
+kv_L5:
+    mov rax, [rbp-8]
+    cmp rax, [rbp-16]
+    jae kv_L6
+    mov r10, [rbp-24]
+    mov rcx, [r10+rax*8]
+    inc rax
+    mov [rbp-8], rax
+    mov [kv_g_s], rcx
+    mov rax, [kv_g_s]
+    push rax
+    mov rcx, [rsp+0]
+    call kv_print_str
+    lea rcx, [str_nl]
+    call kv_print_str
+    add rsp, 8
+    jmp kv_L5
+kv_L6:
+    mov rax, [kv_g_i]
+    push rax
+    pop rax
+    test rax, rax
+    jz kv_L7
+    mov rax, 1
+    push rax
+    pop rax
+    test rax, rax
+    jnz kv_L7
+kv_L7:
+    xor eax, eax
+    mov rsp, rbp
+    pop rbp
+    ret
+section .data
+str_nl: db 13,10,0
+str_noerr: db 0
+str_dot: db ".",0
+str_minus: db "-",0
+kv_sys_prefix: db 'cmd.exe /c "',0
+dbl_scale: dq 1000000.0
+dbl_ten: dq 10.0
+str_0: db "a",0
+str_1: db "{",0
+str_2: db ", ",0
+str_3: db "}",0
+str_4: db "runtime error: division by zero",0
+str_5: db "runtime error: index out of bounds",0
+str_6: db "runtime error: pop() on empty list",0
+str_7: db "runtime error: text is not a number",0
+str_8: db "runtime error: out of memory",0
+str_9: db "runtime error: cannot open file",0
+str_10: db "runtime error: map key not found",0
+section .bss
+stdout_h: resq 1
+stderr_h: resq 1
+stdin_h: resq 1
+written: resq 1
+numbuf: resb 32
+fsize: resq 1
+heap_cur: resq 1
+heap_end: resq 1
+g_argv: resq 1
+g_exc_top: resq 1
+g_exc_rbp: resq 64
+g_exc_rsp: resq 64
+g_exc_tgt: resq 64
+g_last_error: resq 1
+wsadata: resb 512
+filepos: resq 1
+coro_ready: resq 1
+coro_current: resq 1
+sched_ctx: resq 1
+kv_g_i: resq 1
+kv_g_s: resq 1

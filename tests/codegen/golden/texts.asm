@@ -1,0 +1,162 @@
+kv_user_main:
+    push rbp
+    mov rbp, rsp
+    lea rax, [str_0]
+    push rax
+    mov rax, 5
+    push rax
+    pop rcx
+    call kv_int_to_str
+    mov rdx, rax
+    pop rcx
+    call kv_concat
+    push rax
+    mov rax, [dbl_0]
+    push rax
+    pop rcx
+    movq xmm0, rcx
+    call kv_dbl_to_str
+    mov rdx, rax
+    pop rcx
+    call kv_concat
+    push rax
+    mov rax, 3
+    push rax
+    lea rax, [str_1]
+    push rax
+    pop rbx
+    pop rcx
+    call kv_int_to_str
+    mov rcx, rax
+    mov rdx, rbx
+    call kv_concat
+    push rax
+    pop rdx
+    pop rcx
+    call kv_concat
+    push rax
+    mov rax, [dbl_1]
+    push rax
+    lea rax, [str_2]
+    push rax
+    pop rbx
+    pop rcx
+    movq xmm0, rcx
+    call kv_dbl_to_str
+    mov rcx, rax
+    mov rdx, rbx
+    call kv_concat
+    push rax
+    pop rdx
+    pop rcx
+    call kv_streq
+    push rax
+    lea rax, [str_3]
+    push rax
+    lea rax, [str_4]
+    push rax
+    pop rdx
+    pop rcx
+    call kv_streq
+    xor rax, 1
+    push rax
+    lea rax, [str_3]
+    push rax
+    mov rax, 1
+    push rax
+    pop rbx
+    pop rax
+    cmp rax, rbx
+    sete al
+    movzx eax, al
+    push rax
+    mov rax, 2
+    push rax
+    pop rcx
+    call kv_int_to_str
+    push rax
+    mov rax, [dbl_2]
+    push rax
+    pop rax
+    movq xmm0, rax
+    call kv_dbl_to_str
+    push rax
+    lea rax, [str_5]
+    push rax
+    mov rcx, [rsp+40]
+    call kv_print_int
+    lea rcx, [str_6]
+    call kv_print_str
+    mov rcx, [rsp+32]
+    call kv_print_int
+    lea rcx, [str_6]
+    call kv_print_str
+    mov rcx, [rsp+24]
+    call kv_print_int
+    lea rcx, [str_6]
+    call kv_print_str
+    mov rcx, [rsp+16]
+    call kv_print_str
+    lea rcx, [str_6]
+    call kv_print_str
+    mov rcx, [rsp+8]
+    call kv_print_str
+    lea rcx, [str_6]
+    call kv_print_str
+    mov rcx, [rsp+0]
+    call kv_print_str
+    lea rcx, [str_nl]
+    call kv_print_str
+    add rsp, 48
+    xor eax, eax
+    mov rsp, rbp
+    pop rbp
+    ret
+section .data
+str_nl: db 13,10,0
+str_noerr: db 0
+str_dot: db ".",0
+str_minus: db "-",0
+kv_sys_prefix: db 'cmd.exe /c "',0
+dbl_scale: dq 1000000.0
+dbl_ten: dq 10.0
+str_0: db "n=",0
+str_1: db "!",0
+str_2: db "x",0
+str_3: db "a",0
+str_4: db "b",0
+str_5: db "s",0
+str_6: db " ",0
+str_7: db "{",0
+str_8: db ", ",0
+str_9: db "}",0
+str_10: db "runtime error: division by zero",0
+str_11: db "runtime error: index out of bounds",0
+str_12: db "runtime error: pop() on empty list",0
+str_13: db "runtime error: text is not a number",0
+str_14: db "runtime error: out of memory",0
+str_15: db "runtime error: cannot open file",0
+str_16: db "runtime error: map key not found",0
+dbl_0: dq 1.5
+dbl_1: dq 0.5
+dbl_2: dq 2.5
+section .bss
+stdout_h: resq 1
+stderr_h: resq 1
+stdin_h: resq 1
+written: resq 1
+numbuf: resb 32
+fsize: resq 1
+heap_cur: resq 1
+heap_end: resq 1
+g_argv: resq 1
+g_exc_top: resq 1
+g_exc_rbp: resq 64
+g_exc_rsp: resq 64
+g_exc_tgt: resq 64
+g_last_error: resq 1
+wsadata: resb 512
+filepos: resq 1
+coro_ready: resq 1
+coro_current: resq 1
+sched_ctx: resq 1

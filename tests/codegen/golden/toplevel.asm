@@ -1,0 +1,91 @@
+kv_user_main:
+    push rbp
+    mov rbp, rsp
+    mov rax, 1
+    push rax
+    pop rax
+    mov [kv_g_before], rax
+    lea rax, [str_0]
+    push rax
+    pop rax
+    mov [kv_g_named], rax
+    mov rax, [kv_g_named]
+    push rax
+    mov rcx, [rsp+0]
+    call kv_print_str
+    lea rcx, [str_nl]
+    call kv_print_str
+    add rsp, 8
+    xor eax, eax
+    mov rsp, rbp
+    pop rbp
+    ret
+kv_fn_f:
+    push rbp
+    mov rbp, rsp
+    sub rsp, 8
+    mov rax, 9
+    push rax
+    pop rax
+    mov [kv_g_fglobal], rax
+    pop rax
+    mov [rbp-8], rax
+    xor eax, eax
+    mov rsp, rbp
+    pop rbp
+    ret
+kv_fn_g:
+    push rbp
+    mov rbp, rsp
+    mov rax, [kv_g_after]
+    push rax
+    pop rax
+    mov rsp, rbp
+    pop rbp
+    ret
+    xor eax, eax
+    mov rsp, rbp
+    pop rbp
+    ret
+section .data
+str_nl: db 13,10,0
+str_noerr: db 0
+str_dot: db ".",0
+str_minus: db "-",0
+kv_sys_prefix: db 'cmd.exe /c "',0
+dbl_scale: dq 1000000.0
+dbl_ten: dq 10.0
+str_0: db "t",0
+str_1: db "{",0
+str_2: db ", ",0
+str_3: db "}",0
+str_4: db "runtime error: division by zero",0
+str_5: db "runtime error: index out of bounds",0
+str_6: db "runtime error: pop() on empty list",0
+str_7: db "runtime error: text is not a number",0
+str_8: db "runtime error: out of memory",0
+str_9: db "runtime error: cannot open file",0
+str_10: db "runtime error: map key not found",0
+section .bss
+stdout_h: resq 1
+stderr_h: resq 1
+stdin_h: resq 1
+written: resq 1
+numbuf: resb 32
+fsize: resq 1
+heap_cur: resq 1
+heap_end: resq 1
+g_argv: resq 1
+g_exc_top: resq 1
+g_exc_rbp: resq 64
+g_exc_rsp: resq 64
+g_exc_tgt: resq 64
+g_last_error: resq 1
+wsadata: resb 512
+filepos: resq 1
+coro_ready: resq 1
+coro_current: resq 1
+sched_ctx: resq 1
+kv_g_before: resq 1
+kv_g_named: resq 1
+kv_g_after: resq 1

@@ -1,0 +1,107 @@
+kv_user_main:
+    push rbp
+    mov rbp, rsp
+    mov rax, 42
+    push rax
+    mov rax, 1
+    push rax
+    xor eax, eax
+    push rax
+    mov rax, 9223372036854775807
+    push rax
+    mov rax, [dbl_0]
+    push rax
+    mov rax, [dbl_1]
+    push rax
+    mov rax, [dbl_0]
+    push rax
+    lea rax, [str_0]
+    push rax
+    lea rax, [str_1]
+    push rax
+    lea rax, [str_0]
+    push rax
+    lea rax, [str_2]
+    push rax
+    lea rax, [str_3]
+    push rax
+    pop rax
+    mov [kv_g_x], rax
+    mov rax, [kv_g_x]
+    push rax
+    mov rax, [rsp]
+    push rax
+    pop rax
+    neg rax
+    push rax
+    pop rax
+    test rax, rax
+    sete al
+    movzx eax, al
+    push rax
+    pop rax
+    test rax, rax
+    setne al
+    movzx eax, al
+    push rax
+    add rsp, 8
+    pop rax
+    mov [kv_g_y], rax
+    pop rax
+    mov [kv_g_z], rax
+    add rsp, 8
+    add rsp, 8
+    add rsp, 8
+    add rsp, 8
+    add rsp, 8
+    xor eax, eax
+    mov rsp, rbp
+    pop rbp
+    ret
+section .data
+str_nl: db 13,10,0
+str_noerr: db 0
+str_dot: db ".",0
+str_minus: db "-",0
+kv_sys_prefix: db 'cmd.exe /c "',0
+dbl_scale: dq 1000000.0
+dbl_ten: dq 10.0
+str_0: db "a b",0
+str_1: db 0
+str_2: db 34,0
+str_3: db "ab",10,"z",0
+str_4: db "{",0
+str_5: db ", ",0
+str_6: db "}",0
+str_7: db "runtime error: division by zero",0
+str_8: db "runtime error: index out of bounds",0
+str_9: db "runtime error: pop() on empty list",0
+str_10: db "runtime error: text is not a number",0
+str_11: db "runtime error: out of memory",0
+str_12: db "runtime error: cannot open file",0
+str_13: db "runtime error: map key not found",0
+dbl_0: dq 2.5
+dbl_1: dq 2.50
+section .bss
+stdout_h: resq 1
+stderr_h: resq 1
+stdin_h: resq 1
+written: resq 1
+numbuf: resb 32
+fsize: resq 1
+heap_cur: resq 1
+heap_end: resq 1
+g_argv: resq 1
+g_exc_top: resq 1
+g_exc_rbp: resq 64
+g_exc_rsp: resq 64
+g_exc_tgt: resq 64
+g_last_error: resq 1
+wsadata: resb 512
+filepos: resq 1
+coro_ready: resq 1
+coro_current: resq 1
+sched_ctx: resq 1
+kv_g_x: resq 1
+kv_g_y: resq 1
+kv_g_z: resq 1
