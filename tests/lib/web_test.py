@@ -1,0 +1,148 @@
+#!/usr/bin/env python3
+"""kavelweb.kv against real clients on 127.0.0.1: builds web/web_server.kv, starts it on
+a free port for five requests and checks what curl and a raw socket client get back:
+a 320 000-byte body sent over several sends with the right Content-Length, a request
+that arrives in three pieces, a query echoed into HTML with escaping, a request with
+another method, and an empty request. The server stops by itself; if it does not, it
+is killed.
+
+  web_test.py --bin DIR --prefix DIR --work DIR --lib DIR --tools DIR <web_server.kv>
+"""
+import argparse
+import os
+import signal
+import socket
+import subprocess
+import sys
+import time
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def connect(port, deadline):
+    while True:
+        try:
+            return socket.create_connection(("127.0.0.1", port), timeout=20)
+        except OSError:
+            if time.time() > deadline:
+                raise AssertionError("the server never accepted a connection")
+            time.sleep(0.3)
+
+
+def raw_request(port, pieces, deadline):
+    """Sends the pieces with pauses between them and returns everything until close."""
+    s = connect(port, deadline)
+    with s:
+        for k, piece in enumerate(pieces):
+            if k:
+                time.sleep(0.3)
+            s.sendall(piece)
+        data = b""
+        while True:
+            chunk = s.recv(65536)
+            if not chunk:
+                return data
+            data += chunk
+
+
+def parse(data):
+    head, sep, body = data.partition(b"\r\n\r\n")
+    if not sep:
+        raise AssertionError("no header block in %r" % data[:200])
+    lines = head.decode("latin-1").split("\r\n")
+    headers = {}
+    for line in lines[1:]:
+        k, _, v = line.partition(":")
+        headers[k.strip().lower()] = v.strip()
+    return lines[0], headers, body
+
+
+def expect(what, response, status, ctype, body):
+    line, headers, got = response
+    problems = []
+    if line != status:
+        problems.append("status %r, expected %r" % (line, status))
+    if headers.get("content-type") != ctype:
+        problems.append("Content-Type %r, expected %r" % (headers.get("content-type"), ctype))
+    if headers.get("content-length") != str(len(got)):
+        problems.append("Content-Length %r for %d body bytes" % (headers.get("content-length"), len(got)))
+    if got != body:
+        problems.append("body %r..., expected %r..." % (got[:80], body[:80]))
+    return ["%s: %s" % (what, p) for p in problems]
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    for opt in ("--bin", "--prefix", "--work", "--lib", "--tools"):
+        ap.add_argument(opt, required=True)
+    ap.add_argument("--timeout", type=float, default=60)
+    ap.add_argument("program")
+    args = ap.parse_args()
+    os.makedirs(args.work, exist_ok=True)
+    sys.path.insert(0, args.tools)
+    import run_program
+    try:
+        exe = run_program.build(args, os.path.abspath(args.program), "web_server")
+    except run_program.Failure as e:
+        print("FAIL build\n%s" % e)
+        return 1
+
+    port = free_port()
+    env = dict(os.environ)
+    env.update({"WINEPREFIX": os.path.abspath(args.prefix), "WINEDEBUG": "-all",
+                "WINEDLLOVERRIDES": "mscoree,mshtml="})
+    env.pop("DISPLAY", None)
+    server = subprocess.Popen(["wine", exe, "5", str(port)], stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
+                              cwd=args.work, start_new_session=True)
+    deadline = time.time() + 60
+    problems = []
+    try:
+        curl = subprocess.run(["curl", "--silent", "--show-error", "--http1.0", "--max-time", "30",
+                               "--retry", "30", "--retry-connrefused", "--retry-delay", "1",
+                               "--include", "http://127.0.0.1:%d/big" % port],
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=90)
+        if curl.returncode != 0:
+            raise AssertionError("curl failed: %s" % curl.stderr.decode("latin-1"))
+        problems += expect("/big", parse(curl.stdout), "HTTP/1.0 200 OK",
+                           "application/octet-stream", b"0123456789abcdef" * 20000)
+        pieces = raw_request(port, [b"GET /ec", b"ho?a<b&c HTTP/1.0\r\nHost: x\r\n", b"\r\n"], deadline)
+        page = (b"<!DOCTYPE html>\n<html><head><title>Echo</title></head>\n<body>\n<h1>Echo</h1>\n"
+                b"a&lt;b&amp;c\n</body></html>\n")
+        problems += expect("/echo in pieces", parse(pieces), "HTTP/1.0 200 OK", "text/html", page)
+        post = raw_request(port, [b"POST /echo HTTP/1.0\r\nContent-Length: 0\r\n\r\n"], deadline)
+        problems += expect("POST", parse(post), "HTTP/1.0 405 Method Not Allowed", "text/plain",
+                           b"Method Not Allowed\n")
+        missing = raw_request(port, [b"GET /nowhere HTTP/1.0\r\n\r\n"], deadline)
+        problems += expect("/nowhere", parse(missing), "HTTP/1.0 404 Not Found", "text/plain",
+                           b"no page at /nowhere\n")
+        empty = raw_request(port, [b"\r\n\r\n"], deadline)
+        problems += expect("empty", parse(empty), "HTTP/1.0 400 Bad Request", "text/plain",
+                           b"empty request\n")
+        out, err = server.communicate(timeout=60)
+        log = (b"ready\r\nGET /big HTTP/1.0\r\nGET /echo?a<b&c HTTP/1.0\r\nPOST /echo HTTP/1.0\r\n"
+               b"GET /nowhere HTTP/1.0\r\n\r\n")
+        if out != log:
+            problems.append("server log %r, expected %r" % (out, log))
+        if err or server.returncode != 0:
+            problems.append("server exit %d, standard error %r" % (server.returncode, err))
+    except (AssertionError, OSError, subprocess.TimeoutExpired) as e:
+        problems.append(str(e))
+    finally:
+        if server.poll() is None:
+            os.killpg(server.pid, signal.SIGKILL)
+            server.wait()
+            problems.append("the server was still running and was killed")
+    if problems:
+        print("FAIL %s\n%s" % (args.program, "\n".join(problems)))
+        return 1
+    print("ok %s (port %d)" % (args.program, port))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
