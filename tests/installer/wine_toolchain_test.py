@@ -76,6 +76,13 @@ def stages(dist, linux_bin, prefix, work, tree):
         if not os.path.exists(os.path.join(linux_bin, s)):
             print("SKIP: the Linux build of %s is missing in %s" % (s, linux_bin))
             return W.SKIP
+    # The stages find use files beside themselves: two builds of different trees differ
+    # there first, which says nothing about the Windows build.
+    for lib in ("std.kv", "kavelweb.kv"):
+        if read(os.path.join(linux_bin, lib)) != read(os.path.join(dist, lib)):
+            check(False, "%s differs between %s and %s: the two builds are of different trees; rebuild both" %
+                  (lib, linux_bin, dist))
+            return 1
     shutil.rmtree(work, ignore_errors=True)
     lin_dir, win_dir, ir_dir = (os.path.join(work, d) for d in ("linux", "windows", "ir"))
     for d in (lin_dir, win_dir, ir_dir):
