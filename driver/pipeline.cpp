@@ -142,7 +142,10 @@ int build(Driver& d, const std::string& source, const std::string& out, const st
   // resource compiler only costs the icon.
   std::string extra;
   if (!d.tools.rc.empty() && can_open(n.icon) && write_text_file(n.rc_file, icon_rc_text(n))) {
-    if (system(rc_command(d.tools, n, d.host)) == 0) extra = " " + shell_quote(d.host, n.res);
+    if (system(rc_command(d.tools, n, d.host)) == 0) {
+      extra = " ";
+      extra += shell_quote(d.host, n.res);
+    }
     system(delete_files_command(d.host, {n.rc_file}));
   }
   if (run_step(d, link_command(d.tools, n, extra, d.host), link_label) != 0) return 1;
