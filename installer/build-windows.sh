@@ -80,4 +80,7 @@ fi
 if [ -z "$targets" ] && [ ${#missing[@]} -gt 0 ]; then
   echo "build-windows.sh: not in the payload (not built or not written yet): ${missing[*]}" >&2
 fi
+if [ "$with_nasm" = 1 ] && [ ! -e "$dist/tools/nasm.exe" ]; then
+  echo "build-windows.sh: WARNING: $dist/tools/nasm.exe is MISSING; see $dist/tools/README.txt" >&2
+fi
 echo "Windows toolchain laid out in $dist"
