@@ -86,18 +86,27 @@ void Parser::expr() {
   leave();
 }
 
+int64_t Parser::short_circuit_head(const char* jump) {
+  const int64_t l = new_label();
+  emit("DUP");
+  emit(jump + label_name(l));
+  emit("POP");
+  return l;
+}
+
+void Parser::short_circuit_tail(int64_t label) {
+  emit_label(label);
+  emit("BOOL");
+}
+
 void Parser::or_level() {
   and_level();
   // "or" directly before a block belongs to the statement around the expression.
   while (at_kw("or") && !next_is_sym("[")) {
     advance();
-    const int64_t l = new_label();
-    emit("DUP");
-    emit("JT " + label_name(l));
-    emit("POP");
+    const int64_t l = short_circuit_head("JT ");
     and_level();
-    emit_label(l);
-    emit("BOOL");
+    short_circuit_tail(l);
   }
 }
 
@@ -105,13 +114,9 @@ void Parser::and_level() {
   not_level();
   while (at_kw("and")) {
     advance();
-    const int64_t l = new_label();
-    emit("DUP");
-    emit("JF " + label_name(l));
-    emit("POP");
+    const int64_t l = short_circuit_head("JF ");
     not_level();
-    emit_label(l);
-    emit("BOOL");
+    short_circuit_tail(l);
   }
 }
 
@@ -125,16 +130,32 @@ void Parser::not_level() {
   for (int64_t i = 0; i < nots; ++i) emit("NOT");
 }
 
+// The operator's spelling with static storage: the token's own text may move while the
+// right operand is parsed (interpolation swaps the stream).
+std::string_view Parser::operator_text(std::string_view v) {
+  static constexpr std::string_view ops[] = {"==", "!=", "<=", ">=", "<", ">", "+", "-",
+                                             "*",  "/",  "%"};
+  for (std::string_view op : ops)
+    if (op == v) return op;
+  return "?";
+}
+
+void Parser::emit_binary(std::string_view op) {
+  std::string line = "BIN ";
+  line += op;
+  emit(line);
+}
+
 void Parser::comparison() {
   additive();
   for (;;) {
     if (peek_kind() != TokKind::Sym) return;
     const std::string& v = peek_value();
     if (v != "==" && v != "!=" && v != "<" && v != ">" && v != "<=" && v != ">=") return;
-    std::string line = "BIN " + v;
+    const std::string_view op = operator_text(v);
     advance();
     additive();
-    emit(line);
+    emit_binary(op);
   }
 }
 
@@ -144,10 +165,10 @@ void Parser::additive() {
     if (peek_kind() != TokKind::Sym) return;
     const std::string& v = peek_value();
     if (v != "+" && v != "-") return;
-    std::string line = "BIN " + v;
+    const std::string_view op = operator_text(v);
     advance();
     multiplicative();
-    emit(line);
+    emit_binary(op);
   }
 }
 
@@ -157,10 +178,10 @@ void Parser::multiplicative() {
     if (peek_kind() != TokKind::Sym) return;
     const std::string& v = peek_value();
     if (v != "*" && v != "/" && v != "%") return;
-    std::string line = "BIN " + v;
+    const std::string_view op = operator_text(v);
     advance();
     unary();
-    emit(line);
+    emit_binary(op);
   }
 }
 
@@ -238,70 +259,78 @@ void Parser::kvlog_form() {
   emit("LOG " + level + " " + std::to_string(n));
 }
 
+// Only the nesting forms stay in this frame; every leaf is lowered out of line so deep
+// nesting costs as little stack as possible per level.
 void Parser::primary() {
   const TokKind kind = peek_kind();
   if (kind == TokKind::Num) {
-    const std::string& text = peek_value();
-    emit((text.find('.') != std::string::npos ? "CONSTF " : "CONST ") + text);
-    advance();
-    return;
-  }
-  if (kind == TokKind::Str) {
-    std::string raw = peek_value();
-    advance();
-    if (raw.find("${") != std::string::npos)
-      lower_interpolation(raw);
-    else
-      emit("STR " + escape_ir_text(raw));
-    return;
-  }
-  if (at_kw("true") || at_kw("false")) {
-    emit("CONST " + peek_value());
-    advance();
-    return;
-  }
-  if (at_sym("(")) {
+    primary_number();
+  } else if (kind == TokKind::Str) {
+    primary_text();
+  } else if (at_kw("true") || at_kw("false")) {
+    emit_leaf("CONST ");
+  } else if (at_sym("(")) {
     advance();
     expr();
     expect_sym(")");
-    return;
-  }
-  if (at_sym("{")) {
+  } else if (at_sym("{")) {
     collection_literal();
-    return;
-  }
-  if (at_kw("kvlog")) {
+  } else if (at_kw("kvlog")) {
     kvlog_form();
-    return;
+  } else if (kind == TokKind::Id) {
+    primary_name();
+  } else {
+    unexpected();
   }
-  if (kind == TokKind::Id) {
-    const std::string name = peek_value();
+}
+
+[[gnu::noinline]] void Parser::emit_leaf(const char* opcode) {
+  emit(opcode + peek_value());
+  advance();
+}
+
+[[gnu::noinline]] void Parser::primary_number() {
+  emit_leaf(peek_value().find('.') != std::string::npos ? "CONSTF " : "CONST ");
+}
+
+[[gnu::noinline]] void Parser::primary_text() {
+  std::string raw = peek_value();
+  advance();
+  if (raw.find("${") != std::string::npos)
+    lower_interpolation(raw);
+  else
+    emit("STR " + escape_ir_text(raw));
+}
+
+[[gnu::noinline]] void Parser::primary_name() {
+  const std::string name = peek_value();
+  advance();
+  if (enums_.is_enum(name)) {
+    expect_sym(".");
+    const std::string variant = peek_value();
     advance();
-    if (enums_.is_enum(name)) {
-      expect_sym(".");
-      const std::string variant = peek_value();
-      advance();
-      emit("CONST " + std::to_string(enums_.ordinal(name, variant)));
-    } else if (at_sym("(")) {
-      advance();
-      const int64_t n = argument_list();
-      if (record_names_.contains(name))
-        emit("NEW " + name);
-      else
-        emit("CALL " + name + " " + std::to_string(n));
-    } else if (at_sym(".")) {
-      advance();
-      const std::string field = peek_value();
-      advance();
-      emit("LOAD " + name);
-      emit("FGET " + symbols_.type_of(name) + " " + field);
-    } else {
-      emit("LOAD " + name);
-    }
-    return;
+    emit("CONST " + std::to_string(enums_.ordinal(name, variant)));
+  } else if (at_sym("(")) {
+    advance();
+    const int64_t n = argument_list();
+    if (record_names_.contains(name))
+      emit("NEW " + name);
+    else
+      emit("CALL " + name + " " + std::to_string(n));
+  } else if (at_sym(".")) {
+    advance();
+    const std::string field = peek_value();
+    advance();
+    emit("LOAD " + name);
+    emit("FGET " + symbols_.type_of(name) + " " + field);
+  } else {
+    emit("LOAD " + name);
   }
+}
+
+[[gnu::noinline]] void Parser::unexpected() {
   std::string m = "lowerir: unexpected '" + peek_value() + "' (kind=";
-  m += kind_name(kind);
+  m += kind_name(peek_kind());
   m += ") at pos " + std::to_string(ts_.cursor);
   diag(m);
   advance();

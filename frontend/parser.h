@@ -57,6 +57,10 @@ class Parser {
 
   // Expressions.
   void expr();
+  int64_t short_circuit_head(const char* jump);
+  void short_circuit_tail(int64_t label);
+  static std::string_view operator_text(std::string_view v);
+  void emit_binary(std::string_view op);
   void or_level();
   void and_level();
   void not_level();
@@ -66,6 +70,11 @@ class Parser {
   void unary();
   void postfix();
   void primary();
+  void emit_leaf(const char* opcode);
+  void primary_number();
+  void primary_text();
+  void primary_name();
+  void unexpected();
   int64_t argument_list();
   void collection_literal();
   void kvlog_form();
