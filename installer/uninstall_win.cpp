@@ -2,6 +2,7 @@
 // its script created and the install folder's entry in the user's PATH.
 #ifdef _WIN32
 #include <windows.h>
+#include <shlobj.h>
 
 #include <cstdio>
 #include <iostream>
@@ -127,8 +128,13 @@ int main(int argc, char** argv) {
   const char* classes_kv = "Software\\Classes\\.kv";
   if (default_value(HKEY_CURRENT_USER, classes_kv) == "KavelFile.kv" && delete_tree(HKEY_CURRENT_USER, classes_kv))
     kv::out_line("  removed the .kv file type");
-  if (delete_tree(HKEY_CURRENT_USER, "Software\\Classes\\KavelFile.kv"))
+  bool file_type_removed = false;
+  if (delete_tree(HKEY_CURRENT_USER, "Software\\Classes\\KavelFile.kv")) {
     kv::out_line("  removed the KavelFile.kv file class");
+    file_type_removed = true;
+  }
+  // Explorer keeps showing the old icon until it hears that associations changed.
+  if (file_type_removed) SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
   if (delete_tree(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kavel"))
     kv::out_line("  removed the Control Panel entry");
   if (remove_from_user_path(as_on_path)) kv::out_line("  removed " + as_on_path + " from your PATH");
