@@ -11,22 +11,18 @@ const std::string kEmpty;
 }
 
 void TokenStream::load(std::string_view text) {
-  tokens.clear();
-  tokens.push_back({TokKind::Sym, "~", 0});
-  std::vector<Token> lexed = lex(text);
-  tokens.reserve(lexed.size() + 1);
-  for (Token& t : lexed) tokens.push_back(std::move(t));
+  tokens = lex(text);
   cursor = 1;
 }
 
-TokKind Parser::peek_kind() const { return at_end() ? TokKind::Eof : ts_.tokens[ts_.cursor].kind; }
+TokKind Parser::peek_kind() const { return at_end() ? TokKind::Eof : ts_.at(ts_.cursor).kind; }
 
 const std::string& Parser::peek_value() const {
-  return at_end() ? kEmpty : ts_.tokens[ts_.cursor].value;
+  return at_end() ? kEmpty : ts_.at(ts_.cursor).value;
 }
 
 const std::string& Parser::peek_value_next() const {
-  return ts_.cursor + 1 >= ts_.count() ? kEmpty : ts_.tokens[ts_.cursor + 1].value;
+  return ts_.cursor + 1 >= ts_.count() ? kEmpty : ts_.at(ts_.cursor + 1).value;
 }
 
 bool Parser::at_sym(std::string_view s) const {
@@ -39,7 +35,7 @@ bool Parser::at_kw(std::string_view k) const {
 
 bool Parser::next_is_sym(std::string_view s) const {
   if (ts_.cursor + 1 >= ts_.count()) return false;
-  const Token& t = ts_.tokens[ts_.cursor + 1];
+  const Token& t = ts_.at(ts_.cursor + 1);
   return t.kind == TokKind::Sym && t.value == s;
 }
 

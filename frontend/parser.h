@@ -15,12 +15,14 @@ namespace kv::frontend {
 
 // The tokens of one text with a placeholder at index 0, so the first real token is
 // number 1: token numbers in diagnostics are these indices.
+// The placeholder is not stored: token number i lives at tokens[i - 1].
 struct TokenStream {
-  std::vector<Token> tokens;  // tokens[0] is the placeholder "~"
+  std::vector<Token> tokens;
   size_t cursor = 1;
 
   void load(std::string_view text);
-  size_t count() const { return tokens.size(); }
+  size_t count() const { return tokens.size() + 1; }
+  const Token& at(size_t i) const { return tokens[i - 1]; }
 };
 
 class Parser {
