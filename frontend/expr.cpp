@@ -39,6 +39,18 @@ bool Parser::next_is_sym(std::string_view s) const {
   return t.kind == TokKind::Sym && t.value == s;
 }
 
+// A token quoted in a diagnostic is cut after kMaxDiagValue bytes: the same long literal
+// can be reported once per open nesting level, and a full copy each time would make the
+// diagnostics grow with the square of the source.
+void Parser::append_diag_value(std::string& message, std::string_view value) {
+  if (value.size() <= kMaxDiagValue) {
+    message += value;
+  } else {
+    message += value.substr(0, kMaxDiagValue);
+    message += "...";
+  }
+}
+
 void Parser::expect_sym(std::string_view s) {
   if (at_sym(s)) {
     advance();
@@ -46,7 +58,8 @@ void Parser::expect_sym(std::string_view s) {
   }
   std::string m = "lowerir: expected '";
   m += s;
-  m += "' at pos " + std::to_string(ts_.cursor) + " got " + peek_value();
+  m += "' at pos " + std::to_string(ts_.cursor) + " got ";
+  append_diag_value(m, peek_value());
   diag(m);
 }
 
@@ -57,7 +70,8 @@ void Parser::expect_kw(std::string_view k) {
   }
   std::string m = "lowerir: expected kw '";
   m += k;
-  m += "' at pos " + std::to_string(ts_.cursor) + " got " + peek_value();
+  m += "' at pos " + std::to_string(ts_.cursor) + " got ";
+  append_diag_value(m, peek_value());
   diag(m);
 }
 
@@ -325,7 +339,9 @@ void Parser::primary() {
 }
 
 [[gnu::noinline]] void Parser::unexpected() {
-  std::string m = "lowerir: unexpected '" + peek_value() + "' (kind=";
+  std::string m = "lowerir: unexpected '";
+  append_diag_value(m, peek_value());
+  m += "' (kind=";
   m += kind_name(peek_kind());
   m += ") at pos " + std::to_string(ts_.cursor);
   diag(m);

@@ -49,6 +49,8 @@ constexpr int kMaxNesting = 1000;
 // Interpolations inside interpolations re-lex their text once per level; the bound keeps
 // the work linear in the source size.
 constexpr int kMaxInterpolationNesting = 16;
+// Longest token text quoted in a diagnostic; a longer one is cut there and ends in "...".
+constexpr size_t kMaxDiagValue = 256;
 
 // Replaces every `use "path":` directive by the file it names (its first start block
 // removed, its own directives expanded), each path once per run. Throws CannotOpen.

@@ -45,6 +45,7 @@ class Parser {
   void expect_kw(std::string_view k);
   void emit(std::string_view line) { sink_.ir_line(line); }
   void diag(const std::string& message) { sink_.diag(message); }
+  static void append_diag_value(std::string& message, std::string_view value);
 
   // Labels.
   int64_t new_label() { return label_counter_++; }

@@ -130,6 +130,22 @@ TEST(LargeInput, TenMegabyteSingleLine) {
   EXPECT_NE(s.ir.find("STR " + std::string(2000000, 'z') + "\r\nSTORE s\r\n"), std::string::npos);
 }
 
+TEST(LargeInput, LongTokensAreCutInDiagnostics) {
+  // Every open parenthesis reports the literal that stands where its ")" should be.
+  const std::string literal(1000000, 'a');
+  StringSink s = lower("x = " + repeat("(", 500) + "y \"" + literal + "\"");
+  const std::string cut = "got " + std::string(kv::frontend::kMaxDiagValue, 'a') + "...\r\n";
+  EXPECT_EQ(count(s.err, cut), 501u);  // 500 times ")" and once ":"
+  EXPECT_LT(s.err.size(), 501u * 400u);
+  // The IR keeps the literal whole.
+  EXPECT_NE(s.ir.find("STR " + literal + "\r\nPOP\r\n"), std::string::npos);
+  // Values up to the limit are quoted in full.
+  StringSink t = lower("x = (y \"" + std::string(kv::frontend::kMaxDiagValue, 'b') + "\"");
+  EXPECT_EQ(t.err.find("..."), std::string::npos);
+  EXPECT_NE(t.err.find("got " + std::string(kv::frontend::kMaxDiagValue, 'b') + "\r\n"),
+            std::string::npos);
+}
+
 TEST(LargeInput, RandomBytesNeverStopTheStage) {
   std::mt19937 rng(7);
   std::string junk;
