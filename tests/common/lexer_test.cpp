@@ -49,3 +49,25 @@ TEST(EscapeIrText, EscapesControlBytesAndBackslashes) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Lexer, ExactlyTheThirtySevenKeywords) {
+  const char* words[] = {"let",  "fix",  "any",   "var",   "int",   "float",   "text",  "bool",
+                         "list", "map",  "true",  "false", "fn",    "give",    "start", "loop",
+                         "in",   "to",   "step",  "while", "when",  "or",      "and",   "not",
+                         "else", "stop", "skip",  "kvlog", "rec",   "enum",    "use",   "match",
+                         "try",  "catch", "private", "spawn", "yield"};
+  for (const char* w : words) EXPECT_TRUE(kv::is_keyword(w)) << w;
+  for (const char* w : {"If", "return", "lets", "le", "", "Start", "print", "none", "kvlog_"})
+    EXPECT_FALSE(kv::is_keyword(w)) << w;
+  // Type words arrive as keywords, record names as identifiers.
+  EXPECT_EQ(dump("list Point"), "kw:list@0 id:Point@5 ");
+}
+
+TEST(Lexer, InterpolationStaysInsideTheLiteral) {
+  EXPECT_EQ(dump(R"("a ${x + "b"} c")"), R"(str:a ${x + @0 id:b@10 str:} c@11 )");
+  EXPECT_EQ(dump("\"${}\"$"), "str:${}@0 sym:$@5 ");
+}
+
+}  // namespace
