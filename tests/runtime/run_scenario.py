@@ -2,11 +2,11 @@
 """Runtime tests that need more than fixed expected output; built with the program
 harness (tests/tools/run_program.py) and run under the same Wine prefix.
 
-  run_special.py socket  --bin DIR --prefix DIR --work DIR --lib DIR program.kv
+  run_scenario.py socket  --bin DIR --prefix DIR --work DIR --lib DIR program.kv
       The program is a server: it gets a free loopback port (+ 65536) as its argument;
       a client here connects to 127.0.0.1 only, sends "ping", checks the answer, ends
       its sending and reads to the end. Standard output must equal <program>.expected.
-  run_special.py overrun --bin DIR --prefix DIR --work DIR --lib DIR program.kv
+  run_scenario.py overrun --bin DIR --prefix DIR --work DIR --lib DIR program.kv
       The program must be stopped (non-zero exit code) right after printing "start",
       with nothing printed after it.
 """
