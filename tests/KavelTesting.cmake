@@ -20,6 +20,10 @@ set_tests_properties(kavel_wine_cleanup PROPERTIES FIXTURES_CLEANUP kavel_wine T
 function(kavel_add_program_tests folder)
   get_filename_component(dir ${folder} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
   file(RELATIVE_PATH rel ${PROJECT_SOURCE_DIR}/tests ${dir})
+  if(rel MATCHES "^\\.\\.")
+    # A folder outside tests/ (demos/, lib/, ...) is named from the top of the tree.
+    file(RELATIVE_PATH rel ${PROJECT_SOURCE_DIR} ${dir})
+  endif()
   file(GLOB programs CONFIGURE_DEPENDS ${dir}/*.kv ${dir}/*.ir)
   list(SORT programs)
   foreach(program ${programs})
