@@ -6,6 +6,18 @@
 namespace kv::gen {
 namespace {
 
+// A "let" with a scalar type names what its value is. An element of a list passed in as a
+// parameter (or returned from a function) is typed as a text, whatever it holds, so
+// `let int n = xs{0}:` would otherwise make n a text and `n + 1` a text join on an
+// integer. The declared type wins for int, bool and text; a float keeps an integer's letter,
+// because an integer literal given to a float is stored as its integer bits.
+std::string declared_letter(std::string_view type_word, const std::string& value_letter) {
+  if (type_word == "int" || type_word == "bool") return "i";
+  if (type_word == "text") return "s";
+  if (type_word == "float") return value_letter == "i" ? "i" : "f";
+  return value_letter;
+}
+
 std::string label_symbol(std::string_view op) {
   // ".L7" is written "kv_L7": the prefix and the operand without its first character.
   return "kv_" + std::string(op.empty() ? op : op.substr(1));
@@ -323,6 +335,7 @@ void Gen::translate_line(std::string_view line) {
   } else if (op == "STORE" || op == "FIX" || op == "DECL") {
     std::string name(op == "DECL" ? f.b : f.a);
     std::string t = pop_type();
+    if (op == "DECL") t = declared_letter(f.a, t);
     ins("pop rax");
     ins("mov " + var_ref(name) + ", rax");
     record_var_type(name, t);
