@@ -7,7 +7,8 @@
       tests, demos and lib folders; all Windows runs go through one cmd.exe batch.
   wine_toolchain_test.py driver <dist> <linux bin> <prefix> <work> <tree>
       kavelc.exe builds demos through Wine's cmd.exe, with NASM and LINK named by small
-      wrapper scripts nasm.exe and link.exe, and the programs print what the Linux
+      Windows shims nasm.exe and link.exe that run /usr/bin/nasm and lld-link and wait for
+      them (unix_tool_shim.c), and the programs print what the Linux
       toolchain's builds print; kavel.exe passes arguments and the exit code through.
 """
 import os
@@ -172,11 +173,20 @@ def driver(dist, linux_bin, prefix, work, tree):
     shutil.copytree(dist, tc, ignore=shutil.ignore_patterns("docs", "demos", "tools", "setup.exe", "uninstall.exe"))
     for d in (wrap, src, temp):
         os.makedirs(d)
-    # Wine starts a "#!" script named by CreateProcess as a Unix program.
-    for name, tool in (("nasm.exe", "/usr/bin/nasm"), ("link.exe", "/usr/bin/lld-link")):
-        with open(os.path.join(wrap, name), "w") as f:
-            f.write('#!/bin/sh\nexec %s "$@"\n' % tool)
-        os.chmod(os.path.join(wrap, name), 0o755)
+    # Wine does not wait for a Unix program started through CreateProcess, so the tools are
+    # Windows shims that run a script beside them and wait for the exit code it leaves.
+    shim_src = os.path.join(os.path.dirname(os.path.abspath(__file__)), "unix_tool_shim.c")
+    shim = os.path.join(wrap, "shim.exe")
+    built = subprocess.run(["x86_64-w64-mingw32-gcc", "-O1", "-o", shim, shim_src],
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    if not check(built.returncode == 0, "cannot build the tool shim:\n" + built.stdout.decode("latin-1")):
+        return 1
+    for name, tool in (("nasm", "/usr/bin/nasm"), ("link", "/usr/bin/lld-link")):
+        shutil.copy(shim, os.path.join(wrap, name + ".exe"))
+        with open(os.path.join(wrap, name + ".sh"), "w") as f:
+            f.write('#!/bin/sh\nmarker=$1\nshift\n%s "$@"\necho $? > "$marker.part"\nmv "$marker.part" "$marker"\n'
+                    % tool)
+        os.chmod(os.path.join(wrap, name + ".sh"), 0o755)
     with open(os.path.join(tc, "kavel_paths.cfg"), "wb") as f:
         f.write(("NASM=%s/nasm.exe\r\nLINK=%s/link.exe\r\nRC=\r\nMSVCRT=%s/libmsvcrt.a\r\n"
                  "KERNEL32=%s/libkernel32.a\r\nWS2_32=%s/libws2_32.a\r\n" % (wrap, wrap, LIB, LIB, LIB)).encode())
