@@ -69,8 +69,9 @@ std::string read_input_line() {
 }
 
 bool read_file(const std::string& path, std::string& out) {
+  // Only regular files: a device such as /dev/zero would be read forever.
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
   out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

@@ -1,4 +1,5 @@
 #include "source.h"
+#include "stage_io.h"
 
 #include <gtest/gtest.h>
 
@@ -18,4 +19,11 @@ TEST(StripStartBlock, UnbalancedKeepsTheTextBefore) {
 TEST(ResolveUsePath, NamesWithSeparatorsAreUsedAsWritten) {
   EXPECT_EQ(kv::resolve_use_path("lib/x.kv"), "lib/x.kv");
   EXPECT_EQ(kv::resolve_use_path("lib\\x.kv"), "lib\\x.kv");
+}
+
+TEST(ReadFile, OnlyRegularFilesAreRead) {
+  std::string text;
+  EXPECT_FALSE(kv::read_file("/dev/zero", text));
+  EXPECT_FALSE(kv::read_file("/", text));
+  EXPECT_FALSE(kv::read_file("/no/such/file", text));
 }
