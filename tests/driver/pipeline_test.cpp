@@ -46,7 +46,7 @@ class Pipeline : public ::testing::Test {
     tool("lowerir", "IFS= read -r p; printf '%s' \"$p\" > \"$D/lowerir.path\"\necho \"IR of $p\"");
     tool("opt", "IFS= read -r p; cat \"$p\"");
     tool("emitasm", "IFS= read -r p; cat \"$p\"");
-    tool("nasm", "cp \"$3\" \"$5\"");
+    tool("nasm", "cp \"$3\" \"$5\"\nprintf '%s' \"$NASMENV\" > \"$D/nasm.env\"");
     tool("rc", "cp \"$1\" \"$D/rc.seen\"; [ \"$code\" = 0 ] && echo res > \"${1%.rc}.res\"");
     tool("link", "printf '%s\\n' \"$@\" > \"$D/link.args\"\nfor a; do case \"$a\" in /out:*) echo exe > \"${a#/out:}\";; esac; done");
 
@@ -106,6 +106,18 @@ TEST_F(Pipeline, SuccessfulBuildReportsEveryStepAndCleansUp) {
                 "\n/lib/msvcrt.a\n/lib/kernel32.a\n/lib/ws2_32.a\n/out:" + exe + "\n");
   EXPECT_TRUE(kvtest::fs::is_directory(build_dir()));
   EXPECT_TRUE(kvtest::fs::is_empty(build_dir()));
+}
+
+TEST_F(Pipeline, AssemblerRunsWithOneOptimisingPassUnlessTheUserChose) {
+  const char* had = std::getenv("NASMENV");
+  std::string saved = had ? had : "";
+  kv::setenv("NASMENV", "");
+  ASSERT_EQ(build((src_dir / "a.kv").string()), 0);
+  EXPECT_EQ(slurp(dir / "nasm.env"), "-O1");
+  kv::setenv("NASMENV", "-Ox");
+  ASSERT_EQ(build((src_dir / "b.kv").string()), 0);
+  EXPECT_EQ(slurp(dir / "nasm.env"), "-Ox");
+  kv::setenv("NASMENV", saved);
 }
 
 TEST_F(Pipeline, QuietBuildPrintsNothingOnSuccess) {
