@@ -3,11 +3,11 @@
 # 200,000-line program, beside gcc -O0 building the equivalent C hello world in the
 # same run. A step's time is measured between the progress lines kavelc prints as it
 # starts each step (it flushes each line before the step runs).
-# NASM's own time on the same assembly with -O1 (jump sizes settled in one pass) is shown
-# beside the NASM step, since that step dominates large programs.
+# kavelc runs NASM with NASMENV=-O1 (jump sizes settled in one pass); NASM -O1 run
+# directly on the same assembly is shown beside the NASM step.
 # Usage: bench/driver.sh [build folder] [runs] [lines]
 #   (default: build, 3 runs of hello world with the median shown, one build of a
-#   200,000-line program; a NASM step of tens of minutes at that size is expected)
+#   200,000-line program)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-${BUILD:-$root/build}}
