@@ -9,6 +9,9 @@ import shutil
 import subprocess
 import sys
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+import wine_fixture  # noqa: E402
+
 SKIP = 77  # ctest's SKIP_RETURN_CODE for these tests
 
 
@@ -52,33 +55,14 @@ def need_windows_build(dist, names):
         sys.exit(SKIP)
 
 
-def quiet(cmd, env, timeout):
-    return subprocess.run(cmd, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                          stderr=subprocess.DEVNULL, timeout=timeout, start_new_session=True).returncode
-
-
 def fixture(action, prefix):
-    env = wine_env(prefix)
+    """The same prefix set-up and clean-up as the compiled-program tests, on our own prefix."""
     if action == "cleanup":
-        quiet(["wineserver", "-k"], env, 60)
-        print("wineserver stopped for %s" % prefix)
-        return 0
+        return wine_fixture.cleanup(prefix)
     if shutil.which("wine") is None:
         print("wine is not installed; the Windows tests will skip")
         return 0
-    os.makedirs(prefix, exist_ok=True)
-    if not os.path.exists(os.path.join(prefix, "system.reg")):
-        rc = quiet(["wineboot", "-i"], env, 600)
-        quiet(["wineserver", "-w"], env, 120)
-        if not os.path.exists(os.path.join(prefix, "system.reg")):
-            print("could not create the Wine prefix %s (wineboot exit %d)" % (prefix, rc))
-            return 1
-    quiet(["wineserver", "-p"], env, 60)
-    # The first program of a session starts Wine's own background processes; let them
-    # start here, on /dev/null, so none of them holds a test's output pipe open.
-    quiet(["wine", "cmd", "/c", "exit"], env, 120)
-    print("wineserver running for %s" % prefix)
-    return 0
+    return wine_fixture.setup(prefix)
 
 
 if __name__ == "__main__":
