@@ -8,19 +8,13 @@ The server stops by itself after the third request; if it does not, it is killed
 """
 import argparse
 import os
-import signal
-import socket
 import subprocess
 import sys
-import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+import web_check as web  # noqa: E402
 
 DEADLINE = 90  # seconds for the whole exchange
-
-
-def free_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def fetch(port, path):
@@ -32,30 +26,7 @@ def fetch(port, path):
     if p.returncode != 0:
         raise AssertionError("curl %s failed (%d): %s" % (path, p.returncode,
                                                           p.stderr.decode("latin-1")))
-    head, sep, body = p.stdout.partition(b"\r\n\r\n")
-    if not sep:
-        raise AssertionError("no header block in the answer to %s: %r" % (path, p.stdout))
-    lines = head.decode("latin-1").split("\r\n")
-    headers = {}
-    for line in lines[1:]:
-        name, _, value = line.partition(":")
-        headers[name.strip().lower()] = value.strip()
-    return lines[0], headers, body
-
-
-def check(path, answer, status, content_type, body_test):
-    status_line, headers, body = answer
-    problems = []
-    if status_line != status:
-        problems.append("status line %r, expected %r" % (status_line, status))
-    if headers.get("content-type") != content_type:
-        problems.append("Content-Type %r, expected %r" % (headers.get("content-type"), content_type))
-    if headers.get("content-length") != str(len(body)):
-        problems.append("Content-Length %r but the body has %d bytes"
-                        % (headers.get("content-length"), len(body)))
-    if not body_test(body):
-        problems.append("unexpected body %r" % body)
-    return ["GET %s: %s" % (path, p) for p in problems]
+    return web.parse_response(p.stdout)
 
 
 def main():
@@ -75,26 +46,19 @@ def main():
         print("FAIL build of %s\n%s" % (args.program, e))
         return 1
 
-    port = free_port()
-    env = dict(os.environ)
-    env["WINEPREFIX"] = os.path.abspath(args.prefix)
-    env["WINEDEBUG"] = "-all"
-    env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
-    env.pop("DISPLAY", None)
-    server = subprocess.Popen(["wine", exe, str(port), "3"], stdout=subprocess.PIPE,
-                              stderr=subprocess.PIPE, stdin=subprocess.DEVNULL, env=env,
-                              cwd=args.work, start_new_session=True)
+    port = web.free_port()
+    server = web.start_server(args, exe, [port, 3])
     problems = []
     try:
         home = fetch(port, "/")
         about = fetch(port, "/about")
         missing = fetch(port, "/missing?x=1")
-        problems += check("/", home, "HTTP/1.0 200 OK", "text/html",
+        problems += web.check_response("GET /", home, "HTTP/1.0 200 OK", "text/html",
                           lambda b: b.startswith(b"<!DOCTYPE html>\n")
                           and b"<h1>Kavel web demo</h1>" in b and b"Visits so far: 1" in b)
-        problems += check("/about", about, "HTTP/1.0 200 OK", "text/plain",
+        problems += web.check_response("GET /about", about, "HTTP/1.0 200 OK", "text/plain",
                           lambda b: b == b"kavelweb: HTTP/1.0 on Kavel sockets\n")
-        problems += check("/missing", missing, "HTTP/1.0 404 Not Found", "text/plain",
+        problems += web.check_response("GET /missing", missing, "HTTP/1.0 404 Not Found", "text/plain",
                           lambda b: b == b"no page at /missing\n")
         out, err = server.communicate(timeout=DEADLINE)
         expected = ("listening on http://127.0.0.1:%d/\r\n"
@@ -111,10 +75,7 @@ def main():
     except (AssertionError, subprocess.TimeoutExpired) as e:
         problems.append(str(e))
     finally:
-        if server.poll() is None:
-            os.killpg(server.pid, signal.SIGKILL)
-            server.wait()
-            problems.append("the server was still running and was killed")
+        web.stop_server(server, problems)
     if problems:
         print("FAIL %s\n%s" % (args.program, "\n".join(problems)))
         return 1

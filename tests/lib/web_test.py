@@ -10,17 +10,13 @@ is killed.
 """
 import argparse
 import os
-import signal
 import socket
 import subprocess
 import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+import web_check as web  # noqa: E402
 import time
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def connect(port, deadline):
@@ -49,30 +45,8 @@ def raw_request(port, pieces, deadline):
             data += chunk
 
 
-def parse(data):
-    head, sep, body = data.partition(b"\r\n\r\n")
-    if not sep:
-        raise AssertionError("no header block in %r" % data[:200])
-    lines = head.decode("latin-1").split("\r\n")
-    headers = {}
-    for line in lines[1:]:
-        k, _, v = line.partition(":")
-        headers[k.strip().lower()] = v.strip()
-    return lines[0], headers, body
-
-
-def expect(what, response, status, ctype, body):
-    line, headers, got = response
-    problems = []
-    if line != status:
-        problems.append("status %r, expected %r" % (line, status))
-    if headers.get("content-type") != ctype:
-        problems.append("Content-Type %r, expected %r" % (headers.get("content-type"), ctype))
-    if headers.get("content-length") != str(len(got)):
-        problems.append("Content-Length %r for %d body bytes" % (headers.get("content-length"), len(got)))
-    if got != body:
-        problems.append("body %r..., expected %r..." % (got[:80], body[:80]))
-    return ["%s: %s" % (what, p) for p in problems]
+def expect(what, data, status, content_type, body):
+    return web.check_response(what, web.parse_response(data), status, content_type, body)
 
 
 def main():
@@ -91,14 +65,8 @@ def main():
         print("FAIL build\n%s" % e)
         return 1
 
-    port = free_port()
-    env = dict(os.environ)
-    env.update({"WINEPREFIX": os.path.abspath(args.prefix), "WINEDEBUG": "-all",
-                "WINEDLLOVERRIDES": "mscoree,mshtml="})
-    env.pop("DISPLAY", None)
-    server = subprocess.Popen(["wine", exe, "5", str(port)], stdin=subprocess.DEVNULL,
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
-                              cwd=args.work, start_new_session=True)
+    port = web.free_port()
+    server = web.start_server(args, exe, [5, port])
     deadline = time.time() + 60
     problems = []
     try:
@@ -108,20 +76,21 @@ def main():
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=90)
         if curl.returncode != 0:
             raise AssertionError("curl failed: %s" % curl.stderr.decode("latin-1"))
-        problems += expect("/big", parse(curl.stdout), "HTTP/1.0 200 OK",
+        problems += expect("/big", curl.stdout, "HTTP/1.0 200 OK",
                            "application/octet-stream", b"0123456789abcdef" * 20000)
         pieces = raw_request(port, [b"GET /ec", b"ho?a<b&c HTTP/1.0\r\nHost: x\r\n", b"\r\n"], deadline)
         page = (b"<!DOCTYPE html>\n<html><head><title>Echo</title></head>\n<body>\n<h1>Echo</h1>\n"
                 b"a&lt;b&amp;c\n</body></html>\n")
-        problems += expect("/echo in pieces", parse(pieces), "HTTP/1.0 200 OK", "text/html", page)
+        problems += expect("/echo in pieces", pieces, "HTTP/1.0 200 OK",
+                           "text/html", page)
         post = raw_request(port, [b"POST /echo HTTP/1.0\r\nContent-Length: 0\r\n\r\n"], deadline)
-        problems += expect("POST", parse(post), "HTTP/1.0 405 Method Not Allowed", "text/plain",
+        problems += expect("POST", post, "HTTP/1.0 405 Method Not Allowed", "text/plain",
                            b"Method Not Allowed\n")
         missing = raw_request(port, [b"GET /nowhere HTTP/1.0\r\n\r\n"], deadline)
-        problems += expect("/nowhere", parse(missing), "HTTP/1.0 404 Not Found", "text/plain",
+        problems += expect("/nowhere", missing, "HTTP/1.0 404 Not Found", "text/plain",
                            b"no page at /nowhere\n")
         empty = raw_request(port, [b"\r\n\r\n"], deadline)
-        problems += expect("empty", parse(empty), "HTTP/1.0 400 Bad Request", "text/plain",
+        problems += expect("empty", empty, "HTTP/1.0 400 Bad Request", "text/plain",
                            b"empty request\n")
         out, err = server.communicate(timeout=60)
         log = (b"ready\r\nGET /big HTTP/1.0\r\nGET /echo?a<b&c HTTP/1.0\r\nPOST /echo HTTP/1.0\r\n"
@@ -133,10 +102,7 @@ def main():
     except (AssertionError, OSError, subprocess.TimeoutExpired) as e:
         problems.append(str(e))
     finally:
-        if server.poll() is None:
-            os.killpg(server.pid, signal.SIGKILL)
-            server.wait()
-            problems.append("the server was still running and was killed")
+        web.stop_server(server, problems)
     if problems:
         print("FAIL %s\n%s" % (args.program, "\n".join(problems)))
         return 1

@@ -1,0 +1,59 @@
+"""What the tests of Kavel web servers share: a free loopback port, the server started
+under Wine and stopped for sure, and the check of one HTTP/1.0 response."""
+import os
+import signal
+import socket
+import subprocess
+
+
+def free_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def start_server(args, exe, program_args):
+    """Runs exe under the test run's Wine prefix, in args.work, with the given arguments."""
+    env = dict(os.environ)
+    env.update({"WINEPREFIX": os.path.abspath(args.prefix), "WINEDEBUG": "-all",
+                "WINEDLLOVERRIDES": "mscoree,mshtml="})
+    env.pop("DISPLAY", None)
+    return subprocess.Popen(["wine", exe] + [str(a) for a in program_args], stdin=subprocess.DEVNULL,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, cwd=args.work,
+                            start_new_session=True)
+
+
+def stop_server(server, problems):
+    """Kills a server that is still running (and says so in problems)."""
+    if server.poll() is None:
+        os.killpg(server.pid, signal.SIGKILL)
+        server.wait()
+        problems.append("the server was still running and was killed")
+
+
+def parse_response(data):
+    """(status line, headers by lower-case name, body) of a raw HTTP response."""
+    head, sep, body = data.partition(b"\r\n\r\n")
+    if not sep:
+        raise AssertionError("no header block in %r" % data[:200])
+    lines = head.decode("latin-1").split("\r\n")
+    headers = {}
+    for line in lines[1:]:
+        name, _, value = line.partition(":")
+        headers[name.strip().lower()] = value.strip()
+    return lines[0], headers, body
+
+
+def check_response(what, response, status, content_type, body):
+    """Problems with a parsed response; body is the exact bytes or a test on them."""
+    line, headers, got = response
+    problems = []
+    if line != status:
+        problems.append("status line %r, expected %r" % (line, status))
+    if headers.get("content-type") != content_type:
+        problems.append("Content-Type %r, expected %r" % (headers.get("content-type"), content_type))
+    if headers.get("content-length") != str(len(got)):
+        problems.append("Content-Length %r but the body has %d bytes" % (headers.get("content-length"), len(got)))
+    if not (body(got) if callable(body) else got == body):
+        problems.append("unexpected body %r..." % got[:200])
+    return ["%s: %s" % (what, p) for p in problems]
