@@ -109,32 +109,13 @@ kv_streq:
     ret
 
 ; ---- kv_int_to_str
+; The decimal digits go backwards into numbuf, ending before the 0 byte at numbuf+30;
+; .digits leaves their first byte in r9 and changes only rax, rdx, r8, r9, r11 and the flags.
+; The two integer printers call it too, so they print without allocating.
 kv_int_to_str:
     push rsi
     push rdi
-    mov rax, rcx
-    lea r9, [numbuf+30]
-    mov byte [r9], 0
-    xor r11d, r11d
-    test rax, rax
-    jns .digits
-    neg rax
-    mov r11d, 1
-.digits:
-    mov r8d, 10
-.next:
-    xor edx, edx
-    div r8
-    add dl, 48
-    dec r9
-    mov [r9], dl
-    test rax, rax
-    jnz .next
-    test r11d, r11d
-    jz .copy
-    dec r9
-    mov byte [r9], 45
-.copy:
+    call .digits
     mov rsi, r9
     lea rdi, [numbuf+31]
     sub rdi, r9
@@ -145,6 +126,31 @@ kv_int_to_str:
     rep movsb
     pop rdi
     pop rsi
+    ret
+.digits:
+    mov rax, rcx
+    lea r9, [numbuf+30]
+    mov byte [r9], 0
+    xor r11d, r11d
+    test rax, rax
+    jns .unsigned
+    neg rax
+    mov r11d, 1
+.unsigned:
+    mov r8d, 10
+.next:
+    xor edx, edx
+    div r8
+    add dl, 48
+    dec r9
+    mov [r9], dl
+    test rax, rax
+    jnz .next
+    test r11d, r11d
+    jz .done
+    dec r9
+    mov byte [r9], 45
+.done:
     ret
 
 ; ---- kv_frac6_to_str
@@ -1573,69 +1579,29 @@ kv_print_err:
 
 ; ---- kv_print_int
 kv_print_int:
-    mov rax, rcx
-    lea r9, [numbuf+30]
-    mov byte [r9], 0
-    xor r11d, r11d
-    test rax, rax
-    jns .digits
-    neg rax
-    mov r11d, 1
-.digits:
-    mov r8d, 10
-.next:
-    xor edx, edx
-    div r8
-    add dl, 48
-    dec r9
-    mov [r9], dl
-    test rax, rax
-    jnz .next
-    test r11d, r11d
-    jz .write
-    dec r9
-    mov byte [r9], 45
-.write:
+    call kv_int_to_str.digits
     mov rcx, r9
     jmp kv_print_str
 
 ; ---- kv_print_int_err
 kv_print_int_err:
-    mov rax, rcx
-    lea r9, [numbuf+30]
-    mov byte [r9], 0
-    xor r11d, r11d
-    test rax, rax
-    jns .digits
-    neg rax
-    mov r11d, 1
-.digits:
-    mov r8d, 10
-.next:
-    xor edx, edx
-    div r8
-    add dl, 48
-    dec r9
-    mov [r9], dl
-    test rax, rax
-    jnz .next
-    test r11d, r11d
-    jz .write
-    dec r9
-    mov byte [r9], 45
-.write:
+    call kv_int_to_str.digits
     mov rcx, r9
     jmp kv_print_err
 
 ; ---- kv_print_list
+; Both list printers share one body; r12 picks the stream: 0 standard output, 1 error.
 kv_print_list:
     push rbx
     push rsi
     push rdi
+    push r12
+    xor r12d, r12d
+.body:
     movzx ebx, dl
     mov rsi, rcx
     lea rcx, [@@{@@]
-    call kv_print_str
+    call .text
     xor edi, edi
 .loop:
     cmp rdi, [rsi]
@@ -1643,60 +1609,41 @@ kv_print_list:
     test rdi, rdi
     jz .item
     lea rcx, [@@, @@]
-    call kv_print_str
+    call .text
 .item:
     mov rax, [rsi+16]
     mov rcx, [rax+rdi*8]
     test ebx, ebx
     jz .number
-    call kv_print_str
+    call .text
     jmp .after
 .number:
-    call kv_print_int
+    call .int
 .after:
     inc rdi
     jmp .loop
 .close:
     lea rcx, [@@}@@]
-    call kv_print_str
+    call .text
+    pop r12
     pop rdi
     pop rsi
     pop rbx
     ret
+.text:
+    test r12d, r12d
+    jnz kv_print_err
+    jmp kv_print_str
+.int:
+    test r12d, r12d
+    jnz kv_print_int_err
+    jmp kv_print_int
 
 ; ---- kv_print_list_err
 kv_print_list_err:
     push rbx
     push rsi
     push rdi
-    movzx ebx, dl
-    mov rsi, rcx
-    lea rcx, [@@{@@]
-    call kv_print_err
-    xor edi, edi
-.loop:
-    cmp rdi, [rsi]
-    jae .close
-    test rdi, rdi
-    jz .item
-    lea rcx, [@@, @@]
-    call kv_print_err
-.item:
-    mov rax, [rsi+16]
-    mov rcx, [rax+rdi*8]
-    test ebx, ebx
-    jz .number
-    call kv_print_err
-    jmp .after
-.number:
-    call kv_print_int_err
-.after:
-    inc rdi
-    jmp .loop
-.close:
-    lea rcx, [@@}@@]
-    call kv_print_err
-    pop rdi
-    pop rsi
-    pop rbx
-    ret
+    push r12
+    mov r12d, 1
+    jmp kv_print_list.body
