@@ -140,6 +140,14 @@ class Checker {
   bool is_kw(int32_t kw) const {
     return cursor_ < count_ && kind_[cursor_] == TokKind::Kw && value_[cursor_] == kw;
   }
+  // A function header's result type: "int" unless "->" and a type follow.
+  int32_t return_type() {
+    if (!is_sym(kArrow)) return kInt;
+    advance();
+    const int32_t result = peek_value();
+    advance();
+    return result;
+  }
   // Position of the token under the cursor; past the end, the end of the text.
   size_t position() const { return cursor_ < count_ ? pos_[cursor_] : ex_.text.size(); }
   std::string_view text(int32_t id) const { return names_.text(id); }
@@ -305,12 +313,7 @@ class Checker {
           }
         }
         expect_sym(kRParen);
-        int32_t result = kInt;
-        if (is_sym(kArrow)) {
-          advance();
-          result = peek_value();
-          advance();
-        }
+        const int32_t result = return_type();
         define_symbol(name, kFn);
         define_symbol(ret_key(name), result);
       } else {
@@ -421,12 +424,7 @@ class Checker {
       }
     }
     expect_sym(kRParen);
-    int32_t result = kInt;
-    if (is_sym(kArrow)) {
-      advance();
-      result = peek_value();
-      advance();
-    }
+    const int32_t result = return_type();
     const int32_t saved = current_return_type_;
     current_return_type_ = result;
     check_block();
