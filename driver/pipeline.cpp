@@ -64,7 +64,12 @@ std::vector<Step> stage_steps(const ToolPaths& tools, const std::string& source,
 std::string icon_rc_text(const BuildNames& names) { return "1 ICON \"" + names.icon + "\""; }
 
 std::string rc_command(const ToolPaths& tools, const BuildNames& names, Host host) {
-  return shell_quote(host, tools.rc) + " " + shell_quote(host, names.rc_file) + " > " + null_device(host) + " 2>&1";
+  // Our one-line script needs no C preprocessor. On Linux, llvm-rc would otherwise start clang
+  // and write a temporary file outside the build folder, and either failing silently costs the
+  // icon; asked not to, it reads the script as it stands.
+  const char* options = host == Host::posix ? " -no-preprocess " : " ";
+  return shell_quote(host, tools.rc) + options + shell_quote(host, names.rc_file) + " > " + null_device(host) +
+         " 2>&1";
 }
 
 std::string link_command(const ToolPaths& tools, const BuildNames& names, const std::string& extra, Host host) {
