@@ -1615,6 +1615,13 @@ kv_print_list:
     mov rcx, [rax+rdi*8]
     test ebx, ebx
     jz .number
+; A list is only taken to hold texts. A slot that cannot be a text's address is a number:
+; the first 64 KiB are never mapped, and user addresses stay below 2^47.
+    cmp rcx, 65536
+    jb .number
+    mov rax, rcx
+    shr rax, 47
+    jnz .number
     call .text
     jmp .after
 .number:
