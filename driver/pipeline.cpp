@@ -168,14 +168,22 @@ int build(Driver& d, const std::string& source, const std::string& out, const st
   return 0;
 }
 
+namespace {
+
+// Both programs start the same way: the tools come first, and a missing one stops everything
+// with the message that says where to set it.
+bool load_tools(Driver& d) {
+  d.tools = load_configuration();
+  if (tools_present(d.tools)) return true;
+  for (const std::string& line : missing_tools_message()) say(d, line);
+  return false;
+}
+
+}  // namespace
+
 int kavelc_main() {
   Driver d;
-  d.tools = load_configuration();
-  if (!tools_present(d.tools)) {
-    for (const std::string& line : missing_tools_message()) say(d, line);
-    return 1;
-  }
-  d.quiet = false;
+  if (!load_tools(d)) return 1;
   err_diag("Source (.kv): ");
   std::string path = clean_source_line(read_input_line());
   if (path.empty()) {
@@ -215,12 +223,7 @@ void prepare_posix_runner(const ToolPaths& tools) {
 
 std::uint32_t kavel_main(const std::vector<std::string>& args) {
   Driver d;
-  d.tools = load_configuration();
-  if (!tools_present(d.tools)) {
-    for (const std::string& line : missing_tools_message()) say(d, line);
-    return 1;
-  }
-  d.quiet = false;
+  if (!load_tools(d)) return 1;
   const std::string version = "1.0.0";
   if (args.empty()) {
     say(d, "Usage: kavel <file.kv> [args...]");
