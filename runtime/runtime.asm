@@ -1615,13 +1615,26 @@ kv_print_list:
     mov rcx, [rax+rdi*8]
     test ebx, ebx
     jz .number
-; A list is only taken to hold texts. A slot that cannot be a text's address is a number:
-; the first 64 KiB are never mapped, and user addresses stay below 2^47.
-    cmp rcx, 65536
+; A list is only taken to hold texts. Every text lives in the heap or in the program's
+; image (literals, fixed buffers), so a slot that points into neither is a number.
+    mov rax, [heap_end]
+    cmp rcx, [heap_cur]
+    jae .image
+    sub rax, 67108864
+    cmp rcx, rax
+    jae .textslot
+.image:
+; The image base comes from the process block; the image size from its PE header.
+    mov rax, [gs:0x60]
+    mov rax, [rax+16]
+    cmp rcx, rax
     jb .number
-    mov rax, rcx
-    shr rax, 47
-    jnz .number
+    mov r8d, [rax+60]
+    mov r8d, [rax+r8+80]
+    add r8, rax
+    cmp rcx, r8
+    jae .number
+.textslot:
     call .text
     jmp .after
 .number:
