@@ -1545,6 +1545,8 @@ kv_map_keys:
 
 ; ---- kv_print_str
 kv_print_str:
+    call .check
+    jc kv_print_int
     push rbp
     mov rbp, rsp
     and rsp, -16
@@ -1559,9 +1561,39 @@ kv_print_str:
     mov rsp, rbp
     pop rbp
     ret
+; A value taken to be a text may be a number: an element of a list parameter, whose list
+; the language does not type. Every text lives in the heap or in the program's image
+; (literals, fixed buffers), so a value that points into neither is printed as a number.
+; Carry set: not a text. Only rax, r8 and the flags change.
+.check:
+    mov rax, [heap_end]
+    cmp rcx, [heap_cur]
+    jae .image
+    sub rax, 67108864
+    cmp rcx, rax
+    jae .text
+.image:
+; The image base comes from the process block, the image size from its PE header.
+    mov rax, [gs:0x60]
+    mov rax, [rax+16]
+    cmp rcx, rax
+    jb .number
+    mov r8d, [rax+60]
+    mov r8d, [rax+r8+80]
+    add r8, rax
+    cmp rcx, r8
+    jae .number
+.text:
+    clc
+    ret
+.number:
+    stc
+    ret
 
 ; ---- kv_print_err
 kv_print_err:
+    call kv_print_str.check
+    jc kv_print_int_err
     push rbp
     mov rbp, rsp
     and rsp, -16
@@ -1615,26 +1647,6 @@ kv_print_list:
     mov rcx, [rax+rdi*8]
     test ebx, ebx
     jz .number
-; A list is only taken to hold texts. Every text lives in the heap or in the program's
-; image (literals, fixed buffers), so a slot that points into neither is a number.
-    mov rax, [heap_end]
-    cmp rcx, [heap_cur]
-    jae .image
-    sub rax, 67108864
-    cmp rcx, rax
-    jae .textslot
-.image:
-; The image base comes from the process block; the image size from its PE header.
-    mov rax, [gs:0x60]
-    mov rax, [rax+16]
-    cmp rcx, rax
-    jb .number
-    mov r8d, [rax+60]
-    mov r8d, [rax+r8+80]
-    add r8, rax
-    cmp rcx, r8
-    jae .number
-.textslot:
     call .text
     jmp .after
 .number:
