@@ -37,28 +37,29 @@ void bin(Gen& g, std::string_view op) {
   std::string R = g.pop_type();
   std::string L = g.pop_type();
   if (op == "+" && (L == "s" || R == "s")) {
-    auto convert = [&](const std::string& letter) {
-      if (letter == "f") {
-        g.ins("movq xmm0, rcx");
-        g.ins("call kv_dbl_to_str");
-      } else {
-        g.ins("call kv_int_to_str");
-      }
-    };
     if (L == "s" && R == "s") {
       g.ins("pop rdx");
       g.ins("pop rcx");
       g.ins("call kv_concat");
+    } else if (L != "f" && R != "f") {
+      // A value taken to be a text may be a number from an untyped list: the runtime
+      // decides between joining the integer's text and adding.
+      g.ins("pop rdx");
+      g.ins("pop rcx");
+      g.ins(L == "s" ? "mov r8d, 1" : "xor r8d, r8d");
+      g.ins("call kv_join_int");
     } else if (L == "s") {
       g.ins("pop rcx");
-      convert(R);
+      g.ins("movq xmm0, rcx");
+      g.ins("call kv_dbl_to_str");
       g.ins("mov rdx, rax");
       g.ins("pop rcx");
       g.ins("call kv_concat");
     } else {
       g.ins("pop rbx");
       g.ins("pop rcx");
-      convert(L);
+      g.ins("movq xmm0, rcx");
+      g.ins("call kv_dbl_to_str");
       g.ins("mov rcx, rax");
       g.ins("mov rdx, rbx");
       g.ins("call kv_concat");

@@ -65,6 +65,28 @@ kv_concat:
     push r13
     mov r12, rcx
     mov r13, rdx
+; A number among the operands (see kv_is_text) joins as its decimal text; two numbers add.
+    call kv_is_text
+    sbb esi, esi
+    mov rcx, r13
+    call kv_is_text
+    sbb edi, edi
+    mov eax, esi
+    and eax, edi
+    jnz .sum
+    test esi, esi
+    jz .right
+    mov rcx, r12
+    call kv_int_to_str
+    mov r12, rax
+.right:
+    test edi, edi
+    jz .join
+    mov rcx, r13
+    call kv_int_to_str
+    mov r13, rax
+.join:
+    mov rcx, r12
     call kv_strlen
     mov rbx, rax
     mov rcx, r13
@@ -83,15 +105,26 @@ kv_concat:
     rep movsb
     mov byte [rdi], 0
     mov rax, rdx
+.done:
     pop r13
     pop r12
     pop rdi
     pop rsi
     pop rbx
     ret
+.sum:
+    lea rax, [r12+r13]
+    jmp .done
 
 ; ---- kv_streq
 kv_streq:
+; A number among the operands (see kv_is_text) equals only the same number.
+    call kv_is_text
+    jc .numbers
+    xchg rcx, rdx
+    call kv_is_text
+    jc .numbers
+.bytes:
     xor r9d, r9d
 .loop:
     movzx eax, byte [rcx+r9]
@@ -106,6 +139,11 @@ kv_streq:
     ret
 .same:
     mov eax, 1
+    ret
+.numbers:
+    xor eax, eax
+    cmp rcx, rdx
+    sete al
     ret
 
 ; ---- kv_int_to_str
@@ -1408,6 +1446,14 @@ kv_map_find:
     push rdi
     mov rbx, rcx
     mov rsi, rdx
+; A number as the key (see kv_is_text) stands for its decimal text, so every key kept is a
+; text and the search compares bytes only.
+    mov rcx, rdx
+    call kv_is_text
+    jnc .search
+    call kv_int_to_str
+    mov rsi, rax
+.search:
     xor edi, edi
 .loop:
     cmp rdi, [rbx]
@@ -1415,7 +1461,7 @@ kv_map_find:
     mov rax, [rbx+16]
     mov rcx, [rax+rdi*8]
     mov rdx, rsi
-    call kv_streq
+    call kv_streq.bytes
     test eax, eax
     jnz .found
     inc rdi
@@ -1441,6 +1487,15 @@ kv_map_set:
     mov rbx, rcx
     mov rsi, rdx
     mov rdi, r8
+; The key kept is a text: a number stands for its decimal text, as in kv_map_find.
+    mov rcx, rdx
+    call kv_is_text
+    jnc .key
+    call kv_int_to_str
+    mov rsi, rax
+.key:
+    mov rcx, rbx
+    mov rdx, rsi
     call kv_map_find
     test rax, rax
     js .insert
@@ -1543,29 +1598,13 @@ kv_map_keys:
     pop rbx
     ret
 
-; ---- kv_print_str
-kv_print_str:
-    call .check
-    jc kv_print_int
-    push rbp
-    mov rbp, rsp
-    and rsp, -16
-    sub rsp, 48
-    call kv_strlen
-    mov r8, rax
-    mov rdx, rcx
-    mov rcx, [stdout_h]
-    lea r9, [written]
-    mov qword [rsp+32], 0
-    call WriteFile
-    mov rsp, rbp
-    pop rbp
-    ret
-; A value taken to be a text may be a number: an element of a list parameter, whose list
-; the language does not type. Every text lives in the heap or in the program's image
-; (literals, fixed buffers), so a value that points into neither is printed as a number.
+; ---- kv_is_text
+; A value taken to be a text may be a number: lists carry no element type, so the elements
+; of a list that reached a function as a `list` parameter, or came back from a `-> list`
+; function, are taken to be texts. Every text lives in the heap or in the program's image
+; (literals, fixed buffers), so a value that points into neither is a number.
 ; Carry set: not a text. Only rax, r8 and the flags change.
-.check:
+kv_is_text:
     mov rax, [heap_end]
     cmp rcx, [heap_cur]
     jae .image
@@ -1590,9 +1629,62 @@ kv_print_str:
     stc
     ret
 
+; ---- kv_join_int
+; "+" of an integer and a value taken to be a text (rcx left, rdx right; r8d 0 when the
+; integer is on the left, 1 when on the right). A text gets the integer's decimal text on
+; the integer's side; a number (see kv_is_text) is added to the integer.
+kv_join_int:
+    push rbx
+    push rsi
+    push rdi
+    mov rsi, rcx
+    mov rdi, rdx
+    mov ebx, r8d
+    test ebx, ebx
+    cmovz rcx, rdx
+    call kv_is_text
+    jc .sum
+    mov rcx, rdi
+    test ebx, ebx
+    cmovz rcx, rsi
+    call kv_int_to_str
+    mov rcx, rsi
+    mov rdx, rdi
+    test ebx, ebx
+    cmovz rcx, rax
+    cmovnz rdx, rax
+    call kv_concat
+    jmp .done
+.sum:
+    lea rax, [rsi+rdi]
+.done:
+    pop rdi
+    pop rsi
+    pop rbx
+    ret
+
+; ---- kv_print_str
+kv_print_str:
+    call kv_is_text
+    jc kv_print_int
+    push rbp
+    mov rbp, rsp
+    and rsp, -16
+    sub rsp, 48
+    call kv_strlen
+    mov r8, rax
+    mov rdx, rcx
+    mov rcx, [stdout_h]
+    lea r9, [written]
+    mov qword [rsp+32], 0
+    call WriteFile
+    mov rsp, rbp
+    pop rbp
+    ret
+
 ; ---- kv_print_err
 kv_print_err:
-    call kv_print_str.check
+    call kv_is_text
     jc kv_print_int_err
     push rbp
     mov rbp, rsp

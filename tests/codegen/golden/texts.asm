@@ -5,11 +5,10 @@ kv_user_main:
     push rax
     mov rax, 5
     push rax
+    pop rdx
     pop rcx
-    call kv_int_to_str
-    mov rdx, rax
-    pop rcx
-    call kv_concat
+    mov r8d, 1
+    call kv_join_int
     push rax
     mov rax, [dbl_0]
     push rax
@@ -24,12 +23,10 @@ kv_user_main:
     push rax
     lea rax, [str_1]
     push rax
-    pop rbx
+    pop rdx
     pop rcx
-    call kv_int_to_str
-    mov rcx, rax
-    mov rdx, rbx
-    call kv_concat
+    xor r8d, r8d
+    call kv_join_int
     push rax
     pop rdx
     pop rcx
