@@ -1598,25 +1598,6 @@ kv_map_keys:
     pop rbx
     ret
 
-; ---- kv_in_image
-; Carry clear when rcx points into the program's image: its base comes from the process
-; block, its size from its PE header. Only rax, r8 and the flags change.
-kv_in_image:
-    mov rax, [gs:0x60]
-    mov rax, [rax+16]
-    cmp rcx, rax
-    jb .outside
-    mov r8d, [rax+60]
-    mov r8d, [rax+r8+80]
-    add r8, rax
-    cmp rcx, r8
-    jae .outside
-    clc
-    ret
-.outside:
-    stc
-    ret
-
 ; ---- kv_is_text
 ; A value taken to be a text may be a number: lists carry no element type, so the elements
 ; of a list that reached a function as a `list` parameter, or came back from a `-> list`
@@ -1626,11 +1607,26 @@ kv_in_image:
 kv_is_text:
     mov rax, [heap_end]
     cmp rcx, [heap_cur]
-    jae kv_in_image
+    jae .image
     sub rax, 67108864
     cmp rcx, rax
-    jb kv_in_image
+    jae .text
+.image:
+; The image base comes from the process block, the image size from its PE header.
+    mov rax, [gs:0x60]
+    mov rax, [rax+16]
+    cmp rcx, rax
+    jb .number
+    mov r8d, [rax+60]
+    mov r8d, [rax+r8+80]
+    add r8, rax
+    cmp rcx, r8
+    jae .number
+.text:
     clc
+    ret
+.number:
+    stc
     ret
 
 ; ---- kv_join_int
@@ -1777,28 +1773,19 @@ kv_print_list_err:
     jmp kv_print_list.body
 
 ; ---- kv_fault
-; The process's exception handler, installed at start-up: a memory access fault in the
-; program's own code resumes at kv_badmem, a runtime error like the others (a try catches
-; it; otherwise the message and exit code 1), instead of ending the process with a crash
-; report. Faults elsewhere, which system code may handle itself, and every other exception
-; go on to the system. rcx: the exception pointers (record, then context); the record keeps
-; the code at 0 and the faulting address at 16, the context its rip at 248.
+; The process's exception handler, installed at start-up: a memory access fault resumes at
+; kv_badmem, a runtime error like the others (a try catches it; otherwise the message and
+; exit code 1), instead of ending the process with a crash report. Anything else goes on to
+; the system. rcx: the exception pointers (record, then context; the context's rip at 248).
 kv_fault:
-    push rbx
-    mov rbx, rcx
     mov rax, [rcx]
     cmp dword [rax], 0xC0000005
     jne .pass
-    mov rcx, [rax+16]
-    call kv_in_image
-    jc .pass
-    mov rax, [rbx+8]
+    mov rax, [rcx+8]
     lea rdx, [kv_badmem]
     mov [rax+248], rdx
     mov eax, -1
-    pop rbx
     ret
 .pass:
     xor eax, eax
-    pop rbx
     ret
