@@ -254,8 +254,6 @@ void write_error_exits(Gen& g) {
       {"kv_oom", "runtime error: out of memory"},
       {"kv_nofile", "runtime error: cannot open file"},
       {"kv_nokey", "runtime error: map key not found"},
-      // Raised by the exception handler kv_fault when the program touches memory it may not.
-      {"kv_badmem", "runtime error: invalid memory access"},
   };
   for (const auto& e : exits) {
     g.label(std::string(e[0]) + ":");
@@ -290,8 +288,7 @@ const char* const kStartup[] = {
     "call GetStdHandle", "mov [stdin_h], rax",     "xor ecx, ecx",           "mov edx, 536870912",
     "mov r8d, 0x3000",   "mov r9d, 4",             "call VirtualAlloc",      "test rax, rax",
     "jz kv_oom",         "mov [heap_cur], rax",    "lea r10, [rax+67108864]", "mov [heap_end], r10",
-    "lea r10, [str_noerr]", "mov [g_last_error], r10", "mov ecx, 1",         "lea rdx, [kv_fault]",
-    "call AddVectoredExceptionHandler", "call kv_init_argv",  "call kv_user_main",
+    "lea r10, [str_noerr]", "mov [g_last_error], r10", "call kv_init_argv",  "call kv_user_main",
     "xor ecx, ecx",      "call ExitProcess",
 };
 
@@ -379,7 +376,7 @@ std::string emit_module_with_runtime(std::string_view ir_text, std::string_view 
   g.label("extern GetStdHandle, WriteFile, ReadFile, ExitProcess, VirtualAlloc, CreateFileA, "
           "GetFileSizeEx, CloseHandle, GetTickCount, CreateProcessA, WaitForSingleObject, "
           "GetExitCodeProcess, GetCommandLineA, SetFilePointerEx, GetEnvironmentVariableA, "
-          "GetModuleFileNameA, AddVectoredExceptionHandler");
+          "GetModuleFileNameA");
   g.label("extern WSAStartup, WSAGetLastError, socket, bind, listen, accept, recv, send, "
           "closesocket, shutdown");
   g.label("section .text");

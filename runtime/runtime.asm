@@ -1771,21 +1771,3 @@ kv_print_list_err:
     push r12
     mov r12d, 1
     jmp kv_print_list.body
-
-; ---- kv_fault
-; The process's exception handler, installed at start-up: a memory access fault resumes at
-; kv_badmem, a runtime error like the others (a try catches it; otherwise the message and
-; exit code 1), instead of ending the process with a crash report. Anything else goes on to
-; the system. rcx: the exception pointers (record, then context; the context's rip at 248).
-kv_fault:
-    mov rax, [rcx]
-    cmp dword [rax], 0xC0000005
-    jne .pass
-    mov rax, [rcx+8]
-    lea rdx, [kv_badmem]
-    mov [rax+248], rdx
-    mov eax, -1
-    ret
-.pass:
-    xor eax, eax
-    ret

@@ -94,14 +94,9 @@ TEST(Module, HeaderStartupAndSectionsInOrder) {
   EXPECT_EQ(lines[4], "section .text");
   EXPECT_EQ(lines[5], "kv_start:");
   EXPECT_EQ(lines[6], "    sub rsp, 40");
-  EXPECT_NE(lines[2].find(", AddVectoredExceptionHandler"), std::string::npos);
-  // The fault handler is in place before any of the program's code runs.
-  EXPECT_EQ(lines[29], "    lea rdx, [kv_fault]");
-  EXPECT_EQ(lines[30], "    call AddVectoredExceptionHandler");
-  EXPECT_EQ(lines[31], "    call kv_init_argv");
-  EXPECT_EQ(lines[32], "    call kv_user_main");
-  EXPECT_EQ(lines[34], "    call ExitProcess");
-  EXPECT_EQ(lines[35], "kv_user_main:");
+  EXPECT_EQ(lines[29], "    call kv_user_main");
+  EXPECT_EQ(lines[31], "    call ExitProcess");
+  EXPECT_EQ(lines[32], "kv_user_main:");
   auto data = section(m, "section .data", "section .bss");
   ASSERT_GE(data.size(), 8u);
   EXPECT_EQ(data[5], "kv_sys_prefix: db 'cmd.exe /c \"',0");
@@ -121,7 +116,7 @@ TEST(Module, EmptyProgramReturnsFromItsBody) {
 TEST(Module, ErrorExitsFollowTheRuntimeAndInternEachMessage) {
   std::string m = kv::emit_module_with_runtime("main\nSTR runtime error: out of memory\nPOP\nHALT\nend\n", kTinyRuntime);
   auto exits = section(m, "kv_div0:", "section .data");
-  ASSERT_EQ(exits.size(), 8u * 23u);
+  ASSERT_EQ(exits.size(), 7u * 23u);
   EXPECT_EQ(exits[1], "    lea rcx, [str_1]");
   EXPECT_EQ(exits[15], ".noh: lea rcx, [str_1]");
   EXPECT_EQ(exits[22], "    call ExitProcess");
@@ -130,11 +125,9 @@ TEST(Module, ErrorExitsFollowTheRuntimeAndInternEachMessage) {
   EXPECT_EQ(exits[4 * 23 + 1], "    lea rcx, [str_0]");
   EXPECT_EQ(exits[6 * 23 + 1], "    lea rcx, [str_6]");
   auto data = section(m, "section .data", "section .bss");
-  ASSERT_EQ(data.size(), 8u + 8u);
+  ASSERT_EQ(data.size(), 8u + 7u);
   EXPECT_EQ(data[8], "str_0: db \"runtime error: out of memory\",0");
   EXPECT_EQ(data[14], "str_6: db \"runtime error: map key not found\",0");
-  EXPECT_EQ(exits[7 * 23], "kv_badmem:");
-  EXPECT_EQ(data[15], "str_7: db \"runtime error: invalid memory access\",0");
 }
 
 TEST(RuntimeText, CommentsBlanksIndentationAndPoolLabels) {
@@ -163,7 +156,7 @@ TEST(RuntimeText, CommentsBlanksIndentationAndPoolLabels) {
 TEST(RuntimeText, EmbeddedRuntimeInternsBracesBeforeTheMessages) {
   std::string m = kv::emit_module("");
   auto data = section(m, "section .data", "section .bss");
-  ASSERT_EQ(data.size(), 8u + 11u);
+  ASSERT_EQ(data.size(), 8u + 10u);
   EXPECT_EQ(data[8], "str_0: db \"{\",0");
   EXPECT_EQ(data[9], "str_1: db \", \",0");
   EXPECT_EQ(data[10], "str_2: db \"}\",0");

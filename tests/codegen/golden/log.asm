@@ -96,7 +96,6 @@ str_13: db "runtime error: text is not a number",0
 str_14: db "runtime error: out of memory",0
 str_15: db "runtime error: cannot open file",0
 str_16: db "runtime error: map key not found",0
-str_17: db "runtime error: invalid memory access",0
 dbl_0: dq 1.5
 section .bss
 stdout_h: resq 1
