@@ -83,7 +83,7 @@ void b_pop(Gen& g, const Args& a) {
   g.ins("pop rcx");
   g.ins("call kv_list_pop");
   g.ins("push rax");
-  g.push_type(arg(a, 0) == "ls" ? "s" : "i");
+  g.push_type(arg(a, 0) == "ls" ? "e" : "i");
 }
 
 void b_totext(Gen& g, const Args& a) {

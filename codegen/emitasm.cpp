@@ -165,17 +165,25 @@ void translate_function(Gen& g, Range block) {
 
 }  // namespace
 
-std::string Gen::pop_type() {
+std::string Gen::pop_raw_type() {
   if (types.empty()) return "i";
   std::string t = std::move(types.back());
   types.pop_back();
   return t;
 }
 
+std::string Gen::pop_type() {
+  std::string t = pop_raw_type();
+  return t == "e" ? "s" : t;
+}
+
 std::vector<std::string> Gen::pop_types(size_t n) {
   std::vector<std::string> taken(n, "i");
   size_t have = std::min(n, types.size());
-  for (size_t i = 0; i < have; ++i) taken[n - have + i] = std::move(types[types.size() - have + i]);
+  for (size_t i = 0; i < have; ++i) {
+    std::string& t = types[types.size() - have + i];
+    taken[n - have + i] = t == "e" ? "s" : std::move(t);
+  }
   types.resize(types.size() - have);
   return taken;
 }

@@ -67,7 +67,11 @@ struct Gen {
   std::string new_label() { return ".cg" + std::to_string(label_counter++); }
 
   // Type stack. A pop from an empty stack reads as an integer: emitasm never fails.
+  // "e" marks an element of a list taken to hold texts ("ls"): lists carry no element type,
+  // so it may be a number. It is a text everywhere ("s" from pop_type and pop_types) except
+  // where "+" chooses its template and where a variable records its type (pop_raw_type).
   std::string pop_type();
+  std::string pop_raw_type();
   void push_type(std::string letter) { types.push_back(std::move(letter)); }
   // The n topmost letters, deepest first, removed from the stack.
   std::vector<std::string> pop_types(size_t n);

@@ -34,38 +34,48 @@ std::string field_letter(const std::string& type_word) {
 std::string cell(size_t distance) { return "[rbp-" + std::to_string(distance) + "]"; }
 
 void bin(Gen& g, std::string_view op) {
-  std::string R = g.pop_type();
-  std::string L = g.pop_type();
+  std::string R = g.pop_raw_type();
+  std::string L = g.pop_raw_type();
+  // An element of a list taken to hold texts may be a number: "+" of it and an integer asks
+  // the runtime, which adds a number and joins a text; kv_concat and kv_streq tell a number
+  // from a text themselves. The result may still be a number, so it stays "e".
+  const bool maybe_number = L == "e" || R == "e";
+  if (L == "e") L = "s";
+  if (R == "e") R = "s";
   if (op == "+" && (L == "s" || R == "s")) {
+    auto convert = [&](const std::string& letter) {
+      if (letter == "f") {
+        g.ins("movq xmm0, rcx");
+        g.ins("call kv_dbl_to_str");
+      } else {
+        g.ins("call kv_int_to_str");
+      }
+    };
     if (L == "s" && R == "s") {
       g.ins("pop rdx");
       g.ins("pop rcx");
       g.ins("call kv_concat");
-    } else if (L != "f" && R != "f") {
-      // A value taken to be a text may be a number from an untyped list: the runtime
-      // decides between joining the integer's text and adding.
+    } else if (maybe_number && L != "f" && R != "f") {
       g.ins("pop rdx");
       g.ins("pop rcx");
       g.ins(L == "s" ? "mov r8d, 1" : "xor r8d, r8d");
       g.ins("call kv_join_int");
     } else if (L == "s") {
       g.ins("pop rcx");
-      g.ins("movq xmm0, rcx");
-      g.ins("call kv_dbl_to_str");
+      convert(R);
       g.ins("mov rdx, rax");
       g.ins("pop rcx");
       g.ins("call kv_concat");
     } else {
       g.ins("pop rbx");
       g.ins("pop rcx");
-      g.ins("movq xmm0, rcx");
-      g.ins("call kv_dbl_to_str");
+      convert(L);
       g.ins("mov rcx, rax");
       g.ins("mov rdx, rbx");
       g.ins("call kv_concat");
     }
     g.ins("push rax");
-    g.push_type("s");
+    g.push_type(maybe_number ? "e" : "s");
     return;
   }
   if ((op == "==" || op == "!=") && L == "s" && R == "s") {
@@ -253,7 +263,7 @@ void range_open(Gen& g) {
 
 void iter_open(Gen& g) {
   std::string t = g.pop_type();
-  g.loops.push_back(LoopEntry{false, t == "ls" ? "s" : "i"});
+  g.loops.push_back(LoopEntry{false, t == "ls" ? "e" : "i"});
   g.ins("pop rax");
   g.ins("mov r10, [rax]");
   g.ins("mov r11, [rax+16]");
@@ -335,7 +345,7 @@ void Gen::translate_line(std::string_view line) {
     push_type(var_type(name));
   } else if (op == "STORE" || op == "FIX" || op == "DECL") {
     std::string name(op == "DECL" ? f.b : f.a);
-    std::string t = pop_type();
+    std::string t = pop_raw_type();
     if (op == "DECL") t = declared_letter(f.a, t);
     ins("pop rax");
     ins("mov " + var_ref(name) + ", rax");
@@ -380,7 +390,7 @@ void Gen::translate_line(std::string_view line) {
     ins("pop rcx");
     ins(left == "s" ? "call kv_text_index" : "call kv_list_get");
     ins("push rax");
-    push_type(left == "s" || left == "ls" ? "s" : "i");
+    push_type(left == "s" ? "s" : left == "ls" ? "e" : "i");
   } else if (op == "SETIDX") {
     pop_types(3);
     ins("pop r8");
@@ -413,7 +423,7 @@ void Gen::translate_line(std::string_view line) {
     ins("call kv_exc_pop");
   } else if (op == "TOSTR") {
     std::string t = types.empty() ? "i" : types.back();
-    if (t == "s") return;
+    if (t == "s" || t == "e") return;
     pop_type();
     if (t == "f") {
       ins("pop rax");

@@ -168,6 +168,29 @@ TEST(RuntimeText, EmbeddedRuntimeInternsBracesBeforeTheMessages) {
             "    cmp r10, [heap_end]|    ja kv_oom|    mov [heap_cur], r10|    ret|");
 }
 
+TEST(Typing, ElementsOfTextListsMayBeNumbers) {
+  // An element of a list parameter joined with an integer goes to the runtime, which adds a
+  // number and joins a text; so does the loop variable over it, and the sum stays undecided.
+  std::string m = kv::emit_module_with_runtime(
+      "fn f int\nparam list xs\nLOAD xs\nCONST 0\nINDEX\nCONST 1\nBIN +\nCONST 2\nBIN +\nRET\nRETN\nend\n"
+      "fn g int\nparam list xs\nCONST 0\nLOAD xs\nITER\n.L0\nINEXT v .L1\nCONST 5\nLOAD v\nBIN +\nPOP\nJMP .L0\n"
+      ".L1\nCONST 0\nRET\nRETN\nend\nmain\nHALT\nend\n",
+      kTinyRuntime);
+  std::string f = join(section(m, "kv_fn_f:", "kv_fn_g:"));
+  EXPECT_NE(f.find("pop rdx|    pop rcx|    mov r8d, 1|    call kv_join_int|    push rax|    mov rax, 2|    push rax|"
+                   "    pop rdx|    pop rcx|    mov r8d, 1|    call kv_join_int|"),
+            std::string::npos)
+      << f;
+  std::string g = join(section(m, "kv_fn_g:", "kv_user_main:"));
+  EXPECT_NE(g.find("pop rdx|    pop rcx|    xor r8d, r8d|    call kv_join_int|"), std::string::npos) << g;
+  // A real text keeps the plain join: the integer becomes its text first.
+  m = kv::emit_module_with_runtime("main\nSTR n=\nCONST 5\nBIN +\nPOP\nHALT\nend\n", kTinyRuntime);
+  std::string body = join(section(m, "kv_user_main:", "kv_alloc:"));
+  EXPECT_NE(body.find("pop rcx|    call kv_int_to_str|    mov rdx, rax|    pop rcx|    call kv_concat|"), std::string::npos)
+      << body;
+  EXPECT_EQ(body.find("kv_join_int"), std::string::npos);
+}
+
 TEST(Typing, FirstRecordedTypeStays) {
   // Stored first as an integer, later as a text: LOAD still pushes "i".
   std::string m = kv::emit_module_with_runtime(

@@ -5,10 +5,11 @@ kv_user_main:
     push rax
     mov rax, 5
     push rax
-    pop rdx
     pop rcx
-    mov r8d, 1
-    call kv_join_int
+    call kv_int_to_str
+    mov rdx, rax
+    pop rcx
+    call kv_concat
     push rax
     mov rax, [dbl_0]
     push rax
@@ -23,10 +24,12 @@ kv_user_main:
     push rax
     lea rax, [str_1]
     push rax
-    pop rdx
+    pop rbx
     pop rcx
-    xor r8d, r8d
-    call kv_join_int
+    call kv_int_to_str
+    mov rcx, rax
+    mov rdx, rbx
+    call kv_concat
     push rax
     pop rdx
     pop rcx
