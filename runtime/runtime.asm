@@ -665,15 +665,8 @@ kv_readfile:
     push rsi
     and rsp, -16
     sub rsp, 64
-    mov edx, 0x80000000
-    mov r8d, 1
-    xor r9d, r9d
-    mov qword [rsp+32], 3
-    mov qword [rsp+40], 0
-    mov qword [rsp+48], 0
-    call CreateFileA
-    cmp rax, -1
-    je kv_nofile
+; opened for reading as file_open opens it; a missing file raises there
+    call kv_file_open
     mov rbx, rax
 ; a device without a size (GetFileSizeEx fails) reads as an empty file
     mov qword [fsize], 0
