@@ -66,8 +66,10 @@ std::string icon_rc_text(const BuildNames& names) { return "1 ICON \"" + names.i
 std::string rc_command(const ToolPaths& tools, const BuildNames& names, Host host) {
   // Our one-line script needs no C preprocessor. On Linux, llvm-rc would otherwise start clang
   // and write a temporary file outside the build folder, and either failing silently costs the
-  // icon; asked not to, it reads the script as it stands.
-  const char* options = host == Host::posix ? " -no-preprocess " : " ";
+  // icon; asked not to, it reads the script as it stands. It also takes any argument starting
+  // with "/" for an option ("/check/..." would be its code-page switch), so "--" ends the options
+  // before our absolute path.
+  const char* options = host == Host::posix ? " -no-preprocess -- " : " ";
   return shell_quote(host, tools.rc) + options + shell_quote(host, names.rc_file) + " > " + null_device(host) +
          " 2>&1";
 }

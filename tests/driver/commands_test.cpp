@@ -137,7 +137,7 @@ TEST(PosixCommands, EveryPathIsOneQuotedWord) {
   EXPECT_EQ(kv::link_command(t, n, "", Host::posix),
             "'/usr/bin/lld-link' /subsystem:console /entry:kv_start /nodefaultlib '/tmp/kavel_build/p.obj' "
             "'/m.a' '/k.a' '/w.a' /out:'/src/it'\\''s/p.exe' > /dev/null 2>&1");
-  EXPECT_EQ(kv::rc_command(t, n, Host::posix), "'/usr/bin/llvm-rc' -no-preprocess '/tmp/kavel_build/p.rc' > /dev/null 2>&1");
+  EXPECT_EQ(kv::rc_command(t, n, Host::posix), "'/usr/bin/llvm-rc' -no-preprocess -- '/tmp/kavel_build/p.rc' > /dev/null 2>&1");
   EXPECT_EQ(kv::make_folder_command(Host::posix, "/tmp/a b"), "mkdir -p '/tmp/a b' 2>/dev/null");
   EXPECT_EQ(kv::delete_files_command(Host::posix, {"/a", "/b c"}), "rm -f '/a' '/b c' 2>/dev/null");
   EXPECT_EQ(kv::run_command(t, "/tmp/kavel_build/p.exe", {"a b", "", "$(x)"}, Host::posix),

@@ -209,7 +209,7 @@ TEST_F(EndToEnd, KavelcLinksAnIconNamedAfterTheProgram) {
     size_t at = cfg.find("\nRC=") + 4;
     std::string rc = cfg.substr(at, cfg.find_first_of("\r\n", at) - at);
     spit(dir / "by_hand.rc", "1 ICON \"" + (dir / "iconic.ico").string() + "\"");
-    Outcome r = kvtest::run(dir / "io", q(rc) + " -no-preprocess " + q((dir / "by_hand.rc").string()));
+    Outcome r = kvtest::run(dir / "io", q(rc) + " -no-preprocess -- " + q((dir / "by_hand.rc").string()));
     ADD_FAILURE() << "no icon resource; by hand the resource compiler exits " << r.code << ": " << r.out << r.err;
   }
   EXPECT_NE(exe.find(std::string("\x00\x00\xFF\xFF", 4)), std::string::npos);  // the pixel

@@ -47,7 +47,7 @@ class Pipeline : public ::testing::Test {
     tool("opt", "IFS= read -r p; cat \"$p\"");
     tool("emitasm", "IFS= read -r p; cat \"$p\"");
     tool("nasm", "cp \"$3\" \"$5\"\nprintf '%s' \"$NASMENV\" > \"$D/nasm.env\"");
-    tool("rc", "echo \"$1\" > \"$D/rc.option\"; cp \"$2\" \"$D/rc.seen\"; [ \"$code\" = 0 ] && echo res > \"${2%.rc}.res\"");
+    tool("rc", "echo \"$1 $2\" > \"$D/rc.option\"; cp \"$3\" \"$D/rc.seen\"; [ \"$code\" = 0 ] && echo res > \"${3%.rc}.res\"");
     tool("link", "printf '%s\\n' \"$@\" > \"$D/link.args\"\nfor a; do case \"$a\" in /out:*) echo exe > \"${a#/out:}\";; esac; done");
 
     kv::set_stage_paths(d.tools, tools_dir.string(), kv::Host::posix);
@@ -171,7 +171,7 @@ TEST_F(Pipeline, IconBesideTheSourceIsCompiledAndLinked) {
   ASSERT_EQ(build((src_dir / "app.kv").string()), 0);
   EXPECT_EQ(calls(), "vetter\nlowerir\nopt\nemitasm\nnasm\nrc\nlink\n");
   EXPECT_EQ(slurp(dir / "rc.seen"), "1 ICON \"" + (src_dir / "app.ico").string() + "\"");
-  EXPECT_EQ(slurp(dir / "rc.option"), "-no-preprocess\n");
+  EXPECT_EQ(slurp(dir / "rc.option"), "-no-preprocess --\n");
   std::string args = slurp(dir / "link.args");
   std::string obj = (build_dir() / "app.obj").string(), res = (build_dir() / "app.res").string();
   EXPECT_NE(args.find(obj + "\n" + res + "\n/lib/msvcrt.a\n"), std::string::npos) << args;
