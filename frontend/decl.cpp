@@ -53,21 +53,21 @@ void Parser::function() {
     result = peek_value();
     advance();
   }
-  emit("fn " + name + " " + result);
-  for (const auto& [type, param] : params) emit("param " + type + " " + param);
+  emit(Op::Fn, name, result);
+  for (const auto& [type, param] : params) emit(Op::Param, type, param);
   try_depth_ = 0;
   block();
-  emit("RETN");
-  emit("end");
+  emit(Op::RetN);
+  emit(Op::End);
 }
 
 void Parser::start_block() {
   advance();  // "start"
-  emit("main");
+  emit(Op::Main);
   try_depth_ = 0;
   block();
-  emit("HALT");
-  emit("end");
+  emit(Op::Halt);
+  emit(Op::End);
 }
 
 void Parser::record() {
@@ -87,8 +87,8 @@ void Parser::record() {
     fields.emplace_back(std::move(type), std::move(field));
   }
   expect_sym("]");
-  emit("REC " + name + " " + std::to_string(fields.size()));
-  for (const auto& [type, field] : fields) emit("RFIELD " + type + " " + field);
+  emit(Op::Rec, name, std::to_string(fields.size()));
+  for (const auto& [type, field] : fields) emit(Op::RField, type, field);
 }
 
 void Parser::enumeration() {
@@ -106,8 +106,8 @@ void Parser::enumeration() {
     variants.push_back(std::move(variant));
   }
   expect_sym("]");
-  emit("ENUM " + name + " " + std::to_string(variants.size()));
-  for (const std::string& v : variants) emit("EVARIANT " + v);
+  emit(Op::Enum, name, std::to_string(variants.size()));
+  for (const std::string& v : variants) emit(Op::EVariant, v);
 }
 
 }  // namespace kv::frontend

@@ -76,7 +76,7 @@ void Parser::expect_kw(std::string_view k) {
 }
 
 void Parser::emit_trypops(int64_t n) {
-  for (int64_t i = 0; i < n; ++i) emit("TRYPOP");
+  for (int64_t i = 0; i < n; ++i) emit(Op::TryPop);
 }
 
 bool Parser::enter() {
@@ -96,17 +96,17 @@ void Parser::expr() {
   leave();
 }
 
-int64_t Parser::short_circuit_head(const char* jump) {
+int64_t Parser::short_circuit_head(Op jump) {
   const int64_t l = new_label();
-  emit("DUP");
-  emit(jump + label_name(l));
-  emit("POP");
+  emit(Op::Dup);
+  emit(jump, label_name(l));
+  emit(Op::Pop);
   return l;
 }
 
 void Parser::short_circuit_tail(int64_t label) {
   emit_label(label);
-  emit("BOOL");
+  emit(Op::Bool);
 }
 
 void Parser::or_level() {
@@ -114,7 +114,7 @@ void Parser::or_level() {
   // "or" directly before a block belongs to the statement around the expression.
   while (at_kw("or") && !next_is_sym("[")) {
     advance();
-    const int64_t l = short_circuit_head("JT ");
+    const int64_t l = short_circuit_head(Op::Jt);
     and_level();
     short_circuit_tail(l);
   }
@@ -124,7 +124,7 @@ void Parser::and_level() {
   not_level();
   while (at_kw("and")) {
     advance();
-    const int64_t l = short_circuit_head("JF ");
+    const int64_t l = short_circuit_head(Op::Jf);
     not_level();
     short_circuit_tail(l);
   }
@@ -137,7 +137,7 @@ void Parser::not_level() {
     ++nots;
   }
   comparison();
-  for (int64_t i = 0; i < nots; ++i) emit("NOT");
+  for (int64_t i = 0; i < nots; ++i) emit(Op::Not);
 }
 
 // The operator's spelling with static storage: the token's own text may move while the
@@ -150,11 +150,7 @@ std::string_view Parser::operator_text(std::string_view v) {
   return "?";
 }
 
-void Parser::emit_binary(std::string_view op) {
-  std::string line = "BIN ";
-  line += op;
-  emit(line);
-}
+void Parser::emit_binary(std::string_view op) { emit(Op::Bin, op); }
 
 void Parser::comparison() {
   additive();
@@ -202,7 +198,7 @@ void Parser::unary() {
     ++negs;
   }
   postfix();
-  for (int64_t i = 0; i < negs; ++i) emit("NEG");
+  for (int64_t i = 0; i < negs; ++i) emit(Op::Neg);
 }
 
 void Parser::postfix() {
@@ -211,7 +207,7 @@ void Parser::postfix() {
     advance();
     expr();
     expect_sym("}");
-    emit("INDEX");
+    emit(Op::Index);
   }
 }
 
@@ -253,7 +249,7 @@ void Parser::collection_literal() {
     }
   }
   expect_sym("}");
-  emit((is_map ? "MAP " : "LIST ") + std::to_string(count));
+  emit(is_map ? Op::Map : Op::List, std::to_string(count));
 }
 
 void Parser::kvlog_form() {
@@ -266,7 +262,7 @@ void Parser::kvlog_form() {
   }
   expect_sym("(");
   const int64_t n = argument_list();
-  emit("LOG " + level + " " + std::to_string(n));
+  emit(Op::Log, level, std::to_string(n));
 }
 
 // Only the nesting forms stay in this frame; every leaf is lowered out of line so deep
@@ -278,7 +274,7 @@ void Parser::primary() {
   } else if (kind == TokKind::Str) {
     primary_text();
   } else if (at_kw("true") || at_kw("false")) {
-    emit_leaf("CONST ");
+    emit_leaf(Op::Const);
   } else if (at_sym("(")) {
     advance();
     expr();
@@ -294,13 +290,13 @@ void Parser::primary() {
   }
 }
 
-[[gnu::noinline]] void Parser::emit_leaf(const char* opcode) {
-  emit(opcode + peek_value());
+[[gnu::noinline]] void Parser::emit_leaf(Op op) {
+  emit(op, peek_value());
   advance();
 }
 
 [[gnu::noinline]] void Parser::primary_number() {
-  emit_leaf(peek_value().find('.') != std::string::npos ? "CONSTF " : "CONST ");
+  emit_leaf(peek_value().find('.') != std::string::npos ? Op::ConstF : Op::Const);
 }
 
 [[gnu::noinline]] void Parser::primary_text() {
@@ -309,7 +305,7 @@ void Parser::primary() {
   if (raw.find("${") != std::string::npos)
     lower_interpolation(raw);
   else
-    emit("STR " + escape_ir_text(raw));
+    emit(Op::Str, escape_ir_text(raw));
 }
 
 [[gnu::noinline]] void Parser::primary_name() {
@@ -319,22 +315,22 @@ void Parser::primary() {
     expect_sym(".");
     const std::string variant = peek_value();
     advance();
-    emit("CONST " + std::to_string(enums_.ordinal(name, variant)));
+    emit(Op::Const, std::to_string(enums_.ordinal(name, variant)));
   } else if (at_sym("(")) {
     advance();
     const int64_t n = argument_list();
     if (record_names_.contains(name))
-      emit("NEW " + name);
+      emit(Op::New, name);
     else
-      emit("CALL " + name + " " + std::to_string(n));
+      emit(Op::Call, name, std::to_string(n));
   } else if (at_sym(".")) {
     advance();
     const std::string field = peek_value();
     advance();
-    emit("LOAD " + name);
-    emit("FGET " + symbols_.type_of(name) + " " + field);
+    emit(Op::Load, name);
+    emit(Op::FGet, symbols_.type_of(name), field);
   } else {
-    emit("LOAD " + name);
+    emit(Op::Load, name);
   }
 }
 
@@ -361,8 +357,8 @@ void Parser::lower_interpolation(const std::string& raw) {
     const size_t open = raw.find("${", pos);
     const size_t piece_end = open == std::string::npos ? raw.size() : open;
     if (piece_end > pos) {
-      emit("STR " + escape_ir_text(std::string_view(raw).substr(pos, piece_end - pos)));
-      if (!first) emit("BIN +");
+      emit(Op::Str, escape_ir_text(std::string_view(raw).substr(pos, piece_end - pos)));
+      if (!first) emit(Op::Bin, "+");
       first = false;
     }
     if (open == std::string::npos) break;
@@ -377,8 +373,8 @@ void Parser::lower_interpolation(const std::string& raw) {
     expr();
     ts_ = std::move(saved);
 
-    emit("TOSTR");
-    if (!first) emit("BIN +");
+    emit(Op::ToStr);
+    if (!first) emit(Op::Bin, "+");
     first = false;
   }
   --interpolation_depth_;

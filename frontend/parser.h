@@ -7,11 +7,14 @@
 #include <string_view>
 #include <vector>
 
+#include "ir.h"
 #include "lexer.h"
 #include "lowerir.h"
 #include "registries.h"
 
 namespace kv::frontend {
+
+using ir::Op;
 
 // The tokens of one text with a placeholder at index 0, so the first real token is
 // number 1: token numbers in diagnostics are these indices.
@@ -43,14 +46,20 @@ class Parser {
   void advance() { ++ts_.cursor; }
   void expect_sym(std::string_view s);
   void expect_kw(std::string_view k);
-  void emit(std::string_view line) { sink_.ir_line(line); }
+  // Every IR line is written through the opcode table.
+  void emit(Op op) { sink_.ir_line(ir::line(op)); }
+  void emit(Op op, std::string_view a) { sink_.ir_line(ir::line(op, a)); }
+  void emit(Op op, std::string_view a, std::string_view b) { sink_.ir_line(ir::line(op, a, b)); }
+  void emit(Op op, std::string_view a, std::string_view b, std::string_view c) {
+    sink_.ir_line(ir::line(op, a, b, c));
+  }
   void diag(const std::string& message) { sink_.diag(message); }
   static void append_diag_value(std::string& message, std::string_view value);
 
   // Labels.
   int64_t new_label() { return label_counter_++; }
   static std::string label_name(int64_t n) { return ".L" + std::to_string(n); }
-  void emit_label(int64_t n) { emit(label_name(n)); }
+  void emit_label(int64_t n) { sink_.ir_line(label_name(n)); }
   void emit_trypops(int64_t n);
 
   // Nesting guard: true when one more level fits; otherwise reports, skips the token
@@ -60,7 +69,7 @@ class Parser {
 
   // Expressions.
   void expr();
-  int64_t short_circuit_head(const char* jump);
+  int64_t short_circuit_head(Op jump);
   void short_circuit_tail(int64_t label);
   static std::string_view operator_text(std::string_view v);
   void emit_binary(std::string_view op);
@@ -73,7 +82,7 @@ class Parser {
   void unary();
   void postfix();
   void primary();
-  void emit_leaf(const char* opcode);
+  void emit_leaf(Op op);
   void primary_number();
   void primary_text();
   void primary_name();

@@ -25,7 +25,7 @@ void Parser::statement() {
       advance();
       expect_sym("=");
       expr();
-      emit("FIX " + name);
+      emit(Op::Fix, name);
       expect_sym(":");
       return;
     }
@@ -33,7 +33,7 @@ void Parser::statement() {
       advance();
       expr();
       emit_trypops(try_depth_);
-      emit("RET");
+      emit(Op::Ret);
       expect_sym(":");
       return;
     }
@@ -41,7 +41,7 @@ void Parser::statement() {
       const bool is_stop = k == "stop";
       advance();
       emit_trypops(try_depth_ - loop_try_.back());
-      emit("JMP " + label_name(is_stop ? loop_break_.back() : loop_continue_.back()));
+      emit(Op::Jmp, label_name(is_stop ? loop_break_.back() : loop_continue_.back()));
       expect_sym(":");
       return;
     }
@@ -64,13 +64,13 @@ void Parser::statement() {
       advance();
       expect_sym("(");
       expect_sym(")");
-      emit("SPAWN " + fn);
+      emit(Op::Spawn, fn);
       expect_sym(":");
       return;
     }
     if (k == "yield") {
       advance();
-      emit("YIELD");
+      emit(Op::Yield);
       expect_sym(":");
       return;
     }
@@ -88,7 +88,7 @@ void Parser::statement() {
     return;
   }
   expr();
-  emit("POP");
+  emit(Op::Pop);
   expect_sym(":");
 }
 
@@ -102,17 +102,17 @@ void Parser::let_statement() {
   if (at_sym("=")) {
     advance();
     expr();
-    emit("DECL " + type + " " + name + " 1");
+    emit(Op::Decl, type, name, "1");
   } else {
     if (type == "list")
-      emit("LIST 0");
+      emit(Op::List, "0");
     else if (type == "map")
-      emit("MAP 0");
+      emit(Op::Map, "0");
     else if (type == "text")
-      emit("STR ");
+      emit(Op::Str, "");
     else
-      emit("CONST 0");
-    emit("DECL " + type + " " + name + " 0");
+      emit(Op::Const, "0");
+    emit(Op::Decl, type, name, "0");
   }
   expect_sym(":");
 }
@@ -125,32 +125,32 @@ void Parser::name_statement() {
     advance();
     const std::string field = peek_value();
     advance();
-    emit("LOAD " + name);
+    emit(Op::Load, name);
     const std::string& type = symbols_.type_of(name);
     if (at_sym("=")) {
       advance();
       expr();
-      emit("FSET " + type + " " + field);
+      emit(Op::FSet, type, field);
     } else {
-      emit("FGET " + type + " " + field);
-      emit("POP");
+      emit(Op::FGet, type, field);
+      emit(Op::Pop);
     }
   } else if (at_sym("=")) {
     advance();
     expr();
-    emit("STORE " + name);
+    emit(Op::Store, name);
   } else {
     advance();  // "{"
-    emit("LOAD " + name);
+    emit(Op::Load, name);
     expr();
     expect_sym("}");
     if (at_sym("=")) {
       advance();
       expr();
-      emit("SETIDX");
+      emit(Op::SetIdx);
     } else {
-      emit("INDEX");
-      emit("POP");
+      emit(Op::Index);
+      emit(Op::Pop);
     }
   }
   expect_sym(":");
@@ -164,7 +164,7 @@ void Parser::loop_statement() {
     const int64_t end = new_label();
     emit_label(start);
     expr();
-    emit("JF " + label_name(end));
+    emit(Op::Jf, label_name(end));
     loop_break_.push_back(end);
     loop_continue_.push_back(start);
     loop_try_.push_back(try_depth_);
@@ -172,7 +172,7 @@ void Parser::loop_statement() {
     loop_break_.pop_back();
     loop_continue_.pop_back();
     loop_try_.pop_back();
-    emit("JMP " + label_name(start));
+    emit(Op::Jmp, label_name(start));
     emit_label(end);
     return;
   }
@@ -188,19 +188,19 @@ void Parser::loop_statement() {
         advance();
         expr();
       } else {
-        emit("CONST none");
+        emit(Op::Const, "none");
       }
-      emit("RANGE");
+      emit(Op::Range);
     } else {
-      emit("ITER");
+      emit(Op::Iter);
     }
     loop_tail(var);
     return;
   }
-  emit("CONST 1");
+  emit(Op::Const, "1");
   expr();
-  emit("CONST 1");
-  emit("RANGE");
+  emit(Op::Const, "1");
+  emit(Op::Range);
   loop_tail("~");
 }
 
@@ -210,7 +210,7 @@ void Parser::loop_tail(const std::string& var) {
   const int64_t exit = new_label();
   const int64_t end = new_label();
   emit_label(head);
-  emit("INEXT " + var + " " + label_name(end));
+  emit(Op::INext, var, label_name(end));
   loop_break_.push_back(exit);
   loop_continue_.push_back(head);
   loop_try_.push_back(try_depth_);
@@ -218,9 +218,9 @@ void Parser::loop_tail(const std::string& var) {
   loop_break_.pop_back();
   loop_continue_.pop_back();
   loop_try_.pop_back();
-  emit("JMP " + label_name(head));
+  emit(Op::Jmp, label_name(head));
   emit_label(exit);
-  emit("IPOP");
+  emit(Op::IPop);
   emit_label(end);
 }
 
@@ -228,12 +228,12 @@ void Parser::try_statement() {
   advance();  // "try"
   const int64_t handler = new_label();
   const int64_t end = new_label();
-  emit("TRYPUSH " + label_name(handler));
+  emit(Op::TryPush, label_name(handler));
   ++try_depth_;
   block();
   --try_depth_;
-  emit("TRYPOP");
-  emit("JMP " + label_name(end));
+  emit(Op::TryPop);
+  emit(Op::Jmp, label_name(end));
   emit_label(handler);
   expect_kw("catch");
   block();
@@ -246,9 +246,9 @@ void Parser::when_statement() {
   for (;;) {
     const int64_t next = new_label();
     expr();
-    emit("JF " + label_name(next));
+    emit(Op::Jf, label_name(next));
     block();
-    emit("JMP " + label_name(end));
+    emit(Op::Jmp, label_name(end));
     emit_label(next);
     if (!at_kw("or")) break;
     advance();
@@ -268,12 +268,12 @@ void Parser::match_statement() {
   const int64_t end = new_label();
   while (!at_end() && !at_kw("else") && !at_sym("]")) {
     const int64_t next = new_label();
-    emit("LOAD " + subject);
+    emit(Op::Load, subject);
     primary();
-    emit("BIN ==");
-    emit("JF " + label_name(next));
+    emit(Op::Bin, "==");
+    emit(Op::Jf, label_name(next));
     block();
-    emit("JMP " + label_name(end));
+    emit(Op::Jmp, label_name(end));
     emit_label(next);
   }
   if (at_kw("else")) {
