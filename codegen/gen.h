@@ -5,8 +5,10 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
+
+#include "ir.h"
+#include "kind.h"
 
 namespace kv::gen {
 
@@ -19,37 +21,30 @@ struct Pool {
   bool contains(std::string_view text) const { return index.count(std::string(text)) != 0; }
 };
 
-struct Field {
-  std::string type;
-  std::string name;
-};
-
 struct LoopEntry {
-  bool range;          // a RANGE loop; otherwise a loop over a list
-  std::string letter;  // letter of the values it yields
+  bool range;  // a RANGE loop; otherwise a loop over a list
+  Type yields; // kind of the values it yields
 };
 
 struct Gen {
-  std::vector<std::string_view> lines;
+  std::vector<ir::Line> lines;  // every non-empty IR line, cut into its fields once
   std::string out;
 
   Pool strings;
   Pool floats;
-  std::unordered_map<std::string, std::string> functions;  // name -> return letter, first wins
+  std::unordered_map<std::string, Type> functions;  // name -> result, first wins
   Pool global_names;
-  std::unordered_map<std::string, std::string> global_types;  // first wins
-  std::unordered_map<std::string, std::vector<Field>> records;
-  // record + '\n' + field -> position of the first field of that name
-  std::unordered_map<std::string, size_t> field_index;
-  std::vector<std::string> record_list, enum_list;
+  std::unordered_map<std::string, Type> global_types;  // first wins
+  Records records;
+  std::vector<std::string> enum_list;
   unsigned long long label_counter = 0;
 
   // Per routine.
   Pool local_names;
-  std::unordered_map<std::string, std::string> local_types;
+  std::unordered_map<std::string, Type> local_types;
   std::vector<LoopEntry> loops;
   size_t local_count = 0;
-  std::vector<std::string> types;  // the type stack
+  std::vector<Type> types;  // the type stack
   bool coroutine = false;
 
   // Writers: an instruction gets four blanks in front, a label line none.
@@ -67,33 +62,29 @@ struct Gen {
   std::string new_label() { return ".cg" + std::to_string(label_counter++); }
 
   // Type stack. A pop from an empty stack reads as an integer: emitasm never fails.
-  // "e" marks an element of a list taken to hold texts ("ls"): lists carry no element type,
-  // so it may be a number. It is a text everywhere ("s" from pop_type and pop_types) except
-  // where "+" chooses its template and where a variable records its type (pop_raw_type).
-  std::string pop_type();
-  std::string pop_raw_type();
-  void push_type(std::string letter) { types.push_back(std::move(letter)); }
-  // The n topmost letters, deepest first, removed from the stack.
-  std::vector<std::string> pop_types(size_t n);
+  // MaybeText marks an element of a list taken to hold texts: lists carry no element type,
+  // so it may be a number. It is a text everywhere (pop_type and pop_types give Text) except
+  // where "+" chooses its template and where a variable records its kind (pop_raw_type).
+  Type pop_type();
+  Type pop_raw_type();
+  void push_type(Type t) { types.push_back(std::move(t)); }
+  void push_type(Kind k) { types.push_back(Type::of(k)); }
+  // The n topmost types, deepest first, removed from the stack.
+  std::vector<Type> pop_types(size_t n);
   // A count operand: decimal digits; anything else counts as 0. Never more than the
   // values the routine has on its type stack (divided by per_item), so IR that pops
   // more than it pushed cannot make the output grow without bound.
   size_t count_operand(std::string_view op, size_t per_item = 1) const;
 
   std::string var_ref(const std::string& name) const;
-  std::string var_type(const std::string& name) const;
-  void record_var_type(const std::string& name, const std::string& letter);
+  Type var_type(const std::string& name) const;
+  void record_var_type(const std::string& name, const Type& t);
 
-  void translate_line(std::string_view line);
-  void builtin_or_user_call(const std::string& name, std::string_view argc_op);
+  void translate(const ir::Line& line);
+  void call(const std::string& name, std::string_view argc_op);
 };
 
-// Opcode and operands of an IR line.
-struct Fields {
-  std::string_view op, a, b, rest;
-};
-Fields fields_of(std::string_view line);
-
-std::string letter_of_param(std::string_view type_word);
+// Writes the program body and every function (after the module header, before the runtime).
+void write_routines(Gen& g);
 
 }  // namespace kv::gen

@@ -1,4 +1,6 @@
-// The instruction template of every IR operation.
+// The instruction template of every IR operation, and the table that dispatches a line to
+// its template by opcode.
+#include <array>
 #include <string>
 
 #include "gen.h"
@@ -6,124 +8,90 @@
 namespace kv::gen {
 namespace {
 
-// A "let" with a scalar type names what its value is. An element of a list passed in as a
-// parameter (or returned from a function) is typed as a text, whatever it holds, so
-// `let int n = xs{0}:` would otherwise make n a text and `n + 1` a text join on an
-// integer. The declared type wins for int, bool and text; a float keeps an integer's letter,
-// because an integer literal given to a float is stored as its integer bits.
-std::string declared_letter(std::string_view type_word, const std::string& value_letter) {
-  if (type_word == "int" || type_word == "bool") return "i";
-  if (type_word == "text") return "s";
-  if (type_word == "float") return value_letter == "i" ? "i" : "f";
-  return value_letter;
-}
+using ir::Op;
 
 std::string label_symbol(std::string_view op) {
   // ".L7" is written "kv_L7": the prefix and the operand without its first character.
   return "kv_" + std::string(op.empty() ? op : op.substr(1));
 }
 
-std::string field_letter(const std::string& type_word) {
-  if (type_word == "int" || type_word == "bool") return "i";
-  if (type_word == "text") return "s";
-  if (type_word == "list") return "l";
-  if (type_word == "float") return "f";
-  return type_word;
-}
-
 std::string cell(size_t distance) { return "[rbp-" + std::to_string(distance) + "]"; }
 
-void bin(Gen& g, std::string_view op) {
-  std::string R = g.pop_raw_type();
-  std::string L = g.pop_raw_type();
-  // An element of a list taken to hold texts may be a number: "+" of it and an integer asks
-  // the runtime, which adds a number and joins a text; kv_concat and kv_streq tell a number
-  // from a text themselves. The result may still be a number, so it stays "e".
-  const bool maybe_number = L == "e" || R == "e";
-  if (L == "e") L = "s";
-  if (R == "e") R = "s";
-  if (op == "+" && (L == "s" || R == "s")) {
-    auto convert = [&](const std::string& letter) {
-      if (letter == "f") {
-        g.ins("movq xmm0, rcx");
-        g.ins("call kv_dbl_to_str");
-      } else {
-        g.ins("call kv_int_to_str");
-      }
-    };
-    if (L == "s" && R == "s") {
-      g.ins("pop rdx");
-      g.ins("pop rcx");
-      g.ins("call kv_concat");
-    } else if (maybe_number && L != "f" && R != "f") {
-      g.ins("pop rdx");
-      g.ins("pop rcx");
-      g.ins(L == "s" ? "mov r8d, 1" : "xor r8d, r8d");
-      g.ins("call kv_join_int");
-    } else if (L == "s") {
-      g.ins("pop rcx");
-      convert(R);
-      g.ins("mov rdx, rax");
-      g.ins("pop rcx");
-      g.ins("call kv_concat");
+// "+" with a text on either side: the number is written in its text form on its own side.
+void join(Gen& g, const Type& L, const Type& R, bool maybe_number) {
+  auto convert = [&](const Type& t) {
+    if (t.is(Kind::Float)) {
+      g.ins("movq xmm0, rcx");
+      g.ins("call kv_dbl_to_str");
     } else {
-      g.ins("pop rbx");
-      g.ins("pop rcx");
-      convert(L);
-      g.ins("mov rcx, rax");
-      g.ins("mov rdx, rbx");
-      g.ins("call kv_concat");
+      g.ins("call kv_int_to_str");
     }
-    g.ins("push rax");
-    g.push_type(maybe_number ? "e" : "s");
-    return;
-  }
-  if ((op == "==" || op == "!=") && L == "s" && R == "s") {
+  };
+  if (L.is(Kind::Text) && R.is(Kind::Text)) {
     g.ins("pop rdx");
     g.ins("pop rcx");
-    g.ins("call kv_streq");
-    if (op == "!=") g.ins("xor rax, 1");
-    g.ins("push rax");
-    g.push_type("i");
-    return;
-  }
-  if (L == "f" || R == "f") {
+    g.ins("call kv_concat");
+  } else if (maybe_number && !L.is(Kind::Float) && !R.is(Kind::Float)) {
+    g.ins("pop rdx");
+    g.ins("pop rcx");
+    g.ins(L.is(Kind::Text) ? "mov r8d, 1" : "xor r8d, r8d");
+    g.ins("call kv_join_int");
+  } else if (L.is(Kind::Text)) {
+    g.ins("pop rcx");
+    convert(R);
+    g.ins("mov rdx, rax");
+    g.ins("pop rcx");
+    g.ins("call kv_concat");
+  } else {
     g.ins("pop rbx");
-    g.ins("pop rax");
-    g.ins(L == "f" ? "movq xmm0, rax" : "cvtsi2sd xmm0, rax");
-    g.ins(R == "f" ? "movq xmm1, rbx" : "cvtsi2sd xmm1, rbx");
-    const char* arith = op == "+"   ? "addsd xmm0, xmm1"
-                        : op == "-" ? "subsd xmm0, xmm1"
-                        : op == "*" ? "mulsd xmm0, xmm1"
-                        : op == "/" ? "divsd xmm0, xmm1"
-                                    : nullptr;
-    if (arith) {
-      g.ins(arith);
-      g.ins("movq rax, xmm0");
-      g.ins("push rax");
-      g.push_type("f");
-    } else if (op == "%") {
-      g.ins("movsd xmm2, xmm0");
-      g.ins("divsd xmm0, xmm1");
-      g.ins("cvttsd2si rax, xmm0");
-      g.ins("cvtsi2sd xmm0, rax");
-      g.ins("mulsd xmm0, xmm1");
-      g.ins("movsd xmm1, xmm0");
-      g.ins("movsd xmm0, xmm2");
-      g.ins("subsd xmm0, xmm1");
-      g.ins("movq rax, xmm0");
-      g.ins("push rax");
-      g.push_type("f");
-    } else {
-      const char* cc = op == "!=" ? "ne" : op == "<" ? "b" : op == ">" ? "a" : op == "<=" ? "be" : op == ">=" ? "ae" : "e";
-      g.ins("comisd xmm0, xmm1");
-      g.ins(std::string("set") + cc + " al");
-      g.ins("movzx eax, al");
-      g.ins("push rax");
-      g.push_type("i");
-    }
-    return;
+    g.ins("pop rcx");
+    convert(L);
+    g.ins("mov rcx, rax");
+    g.ins("mov rdx, rbx");
+    g.ins("call kv_concat");
   }
+  g.ins("push rax");
+  g.push_type(maybe_number ? Kind::MaybeText : Kind::Text);
+}
+
+void float_bin(Gen& g, std::string_view op, const Type& L, const Type& R) {
+  g.ins("pop rbx");
+  g.ins("pop rax");
+  g.ins(L.is(Kind::Float) ? "movq xmm0, rax" : "cvtsi2sd xmm0, rax");
+  g.ins(R.is(Kind::Float) ? "movq xmm1, rbx" : "cvtsi2sd xmm1, rbx");
+  const char* arith = op == "+"   ? "addsd xmm0, xmm1"
+                      : op == "-" ? "subsd xmm0, xmm1"
+                      : op == "*" ? "mulsd xmm0, xmm1"
+                      : op == "/" ? "divsd xmm0, xmm1"
+                                  : nullptr;
+  if (arith) {
+    g.ins(arith);
+    g.ins("movq rax, xmm0");
+    g.ins("push rax");
+    g.push_type(Kind::Float);
+  } else if (op == "%") {
+    g.ins("movsd xmm2, xmm0");
+    g.ins("divsd xmm0, xmm1");
+    g.ins("cvttsd2si rax, xmm0");
+    g.ins("cvtsi2sd xmm0, rax");
+    g.ins("mulsd xmm0, xmm1");
+    g.ins("movsd xmm1, xmm0");
+    g.ins("movsd xmm0, xmm2");
+    g.ins("subsd xmm0, xmm1");
+    g.ins("movq rax, xmm0");
+    g.ins("push rax");
+    g.push_type(Kind::Float);
+  } else {
+    const char* cc = op == "!=" ? "ne" : op == "<" ? "b" : op == ">" ? "a" : op == "<=" ? "be" : op == ">=" ? "ae" : "e";
+    g.ins("comisd xmm0, xmm1");
+    g.ins(std::string("set") + cc + " al");
+    g.ins("movzx eax, al");
+    g.ins("push rax");
+    g.push_type(Kind::Int);
+  }
+}
+
+void int_bin(Gen& g, std::string_view op) {
   g.ins("pop rbx");
   g.ins("pop rax");
   if (op == "+") {
@@ -145,12 +113,39 @@ void bin(Gen& g, std::string_view op) {
     g.ins("movzx eax, al");
   }
   g.ins("push rax");
-  g.push_type("i");
+  g.push_type(Kind::Int);
 }
 
-void log_line(Gen& g, std::string_view level, std::string_view count) {
-  size_t n = g.count_operand(count);
-  std::vector<std::string> letters = g.pop_types(n);
+void op_bin(Gen& g, const ir::Line& l) {
+  const std::string_view op = l.a;
+  Type R = g.pop_raw_type();
+  Type L = g.pop_raw_type();
+  // An element of a list taken to hold texts may be a number: "+" of it and an integer asks
+  // the runtime, which adds a number and joins a text; kv_concat and kv_streq tell a number
+  // from a text themselves. The result may still be a number, so it stays MaybeText.
+  const bool maybe_number = L.is(Kind::MaybeText) || R.is(Kind::MaybeText);
+  if (L.is(Kind::MaybeText)) L.kind = Kind::Text;
+  if (R.is(Kind::MaybeText)) R.kind = Kind::Text;
+  if (op == "+" && (L.is(Kind::Text) || R.is(Kind::Text))) {
+    join(g, L, R, maybe_number);
+  } else if ((op == "==" || op == "!=") && L.is(Kind::Text) && R.is(Kind::Text)) {
+    g.ins("pop rdx");
+    g.ins("pop rcx");
+    g.ins("call kv_streq");
+    if (op == "!=") g.ins("xor rax, 1");
+    g.ins("push rax");
+    g.push_type(Kind::Int);
+  } else if (L.is(Kind::Float) || R.is(Kind::Float)) {
+    float_bin(g, op, L, R);
+  } else {
+    int_bin(g, op);
+  }
+}
+
+void op_log(Gen& g, const ir::Line& l) {
+  const std::string_view level = l.a;
+  size_t n = g.count_operand(l.b);
+  std::vector<Type> types = g.pop_types(n);
   bool err = level == "err" || level == "warn";
   const char* text_printer = err ? "call kv_print_err" : "call kv_print_str";
   const char* int_printer = err ? "call kv_print_int_err" : "call kv_print_int";
@@ -165,13 +160,13 @@ void log_line(Gen& g, std::string_view level, std::string_view count) {
       g.ins(text_printer);
     }
     g.ins("mov rcx, [rsp+" + std::to_string(8 * (n - 1 - i)) + "]");
-    const std::string& t = letters[i];
-    if (t == "s") {
+    const Type& t = types[i];
+    if (t.is(Kind::Text)) {
       g.ins(text_printer);
-    } else if (t == "l" || t == "ls") {
-      g.ins(t == "ls" ? "mov edx, 1" : "xor edx, edx");
+    } else if (t.is_list()) {
+      g.ins(t.is(Kind::TextList) ? "mov edx, 1" : "xor edx, edx");
       g.ins(list_printer);
-    } else if (t == "f") {
+    } else if (t.is(Kind::Float)) {
       g.ins("movq xmm0, rcx");
       g.ins("call kv_dbl_to_str");
       g.ins("mov rcx, rax");
@@ -185,9 +180,9 @@ void log_line(Gen& g, std::string_view level, std::string_view count) {
   if (n > 0) g.ins("add rsp, " + std::to_string(8 * n));
 }
 
-void list_literal(Gen& g, std::string_view count) {
-  size_t n = g.count_operand(count);
-  std::vector<std::string> letters = g.pop_types(n);
+void op_list(Gen& g, const ir::Line& l) {
+  size_t n = g.count_operand(l.a);
+  std::vector<Type> types = g.pop_types(n);
   g.ins("mov ecx, " + std::to_string(n < 4 ? 4 : n));
   g.ins("call kv_list_new");
   g.ins("mov r10, [rax+16]");
@@ -197,11 +192,11 @@ void list_literal(Gen& g, std::string_view count) {
   }
   g.ins("mov qword [rax], " + std::to_string(n));
   g.ins("push rax");
-  g.push_type(n > 0 && letters[0] == "s" ? "ls" : "l");
+  g.push_type(n > 0 && types[0].is(Kind::Text) ? Kind::TextList : Kind::List);
 }
 
-void map_literal(Gen& g, std::string_view count) {
-  size_t n = g.count_operand(count, 2);
+void op_map(Gen& g, const ir::Line& l) {
+  size_t n = g.count_operand(l.a, 2);
   g.pop_types(2 * n);
   g.ins("mov ecx, 8");
   g.ins("call kv_map_new");
@@ -213,12 +208,12 @@ void map_literal(Gen& g, std::string_view count) {
     g.ins("call kv_map_set");
   }
   g.ins("push rbx");
-  g.push_type("map");
+  g.push_type(Kind::Map);
 }
 
-void new_record(Gen& g, const std::string& record) {
-  auto it = g.records.find(record);
-  size_t f = it == g.records.end() ? 0 : it->second.size();
+void op_new(Gen& g, const ir::Line& l) {
+  auto it = g.records.fields.find(std::string(l.a));
+  size_t f = it == g.records.fields.end() ? 0 : it->second.size();
   g.pop_types(f);
   g.ins("mov ecx, " + std::to_string(8 * f));
   g.ins("call kv_alloc");
@@ -227,23 +222,40 @@ void new_record(Gen& g, const std::string& record) {
     g.ins("mov [rax+" + std::to_string(8 * i) + "], r10");
   }
   g.ins("push rax");
-  g.push_type(record);
+  g.push_type(Type::record_named(l.a));
 }
 
-// Offset and letter of a record field; a field that is not found is at 0 and an "int".
-std::pair<size_t, std::string> field_of(Gen& g, std::string_view record, std::string_view field) {
-  auto it = g.field_index.find(std::string(record) + '\n' + std::string(field));
-  if (it == g.field_index.end()) return {0, "i"};
-  const Field& f = g.records[std::string(record)][it->second];
-  return {8 * it->second, field_letter(f.type)};
+// Offset and type of a record field; a field that is not found is at 0 and an integer.
+std::pair<size_t, Type> field_of(Gen& g, std::string_view record, std::string_view field) {
+  auto it = g.records.field_index.find(std::string(record) + '\n' + std::string(field));
+  if (it == g.records.field_index.end()) return {0, Type{}};
+  const Field& f = g.records.fields[std::string(record)][it->second];
+  return {8 * it->second, type_of_word(f.type, g.records)};
+}
+
+void op_fget(Gen& g, const ir::Line& l) {
+  g.pop_type();
+  auto [offset, type] = field_of(g, l.a, l.b);
+  g.ins("pop rcx");
+  g.ins("mov rax, [rcx+" + std::to_string(offset) + "]");
+  g.ins("push rax");
+  g.push_type(type);
+}
+
+void op_fset(Gen& g, const ir::Line& l) {
+  g.pop_types(2);
+  size_t offset = field_of(g, l.a, l.b).first;
+  g.ins("pop r10");
+  g.ins("pop rcx");
+  g.ins("mov [rcx+" + std::to_string(offset) + "], r10");
 }
 
 // Loop cells of the current depth d: distances 8(L+3(d-1)+1..3) below rbp.
 size_t loop_cell(const Gen& g, size_t which) { return 8 * (g.local_count + 3 * (g.loops.size() - 1) + which + 1); }
 
-void range_open(Gen& g) {
+void op_range(Gen& g, const ir::Line&) {
   g.pop_types(3);
-  g.loops.push_back(LoopEntry{true, "i"});
+  g.loops.push_back(LoopEntry{true, Type{}});
   std::string G = g.new_label();
   g.ins("pop rcx");
   g.ins("pop rbx");
@@ -261,9 +273,9 @@ void range_open(Gen& g) {
   g.ins("mov " + cell(loop_cell(g, 2)) + ", rcx");
 }
 
-void iter_open(Gen& g) {
-  std::string t = g.pop_type();
-  g.loops.push_back(LoopEntry{false, t == "ls" ? "e" : "i"});
+void op_iter(Gen& g, const ir::Line&) {
+  Type t = g.pop_type();
+  g.loops.push_back(LoopEntry{false, Type::of(t.is(Kind::TextList) ? Kind::MaybeText : Kind::Int)});
   g.ins("pop rax");
   g.ins("mov r10, [rax]");
   g.ins("mov r11, [rax+16]");
@@ -273,11 +285,11 @@ void iter_open(Gen& g) {
 }
 
 // INEXT with no open loop has no cells to read: it writes nothing.
-void iter_next(Gen& g, std::string_view var_op, std::string_view exit_op) {
+void op_inext(Gen& g, const ir::Line& l) {
   if (g.loops.empty()) return;
   const LoopEntry& loop = g.loops.back();
-  std::string var(var_op);
-  std::string exit = label_symbol(exit_op);
+  std::string var(l.a);
+  std::string exit = label_symbol(l.b);
   if (loop.range) {
     std::string A = g.new_label();
     std::string B = g.new_label();
@@ -306,186 +318,240 @@ void iter_next(Gen& g, std::string_view var_op, std::string_view exit_op) {
     g.ins("mov " + cell(loop_cell(g, 0)) + ", rax");
     if (var != "~") g.ins("mov " + g.var_ref(var) + ", rcx");
   }
-  if (var != "~") g.record_var_type(var, loop.letter);
+  if (var != "~") g.record_var_type(var, loop.yields);
 }
+
+void op_ipop(Gen& g, const ir::Line&) {
+  if (!g.loops.empty()) g.loops.pop_back();
+}
+
+void op_label(Gen& g, const ir::Line& l) { g.label(label_symbol(l.text) + ":"); }
+
+void op_const(Gen& g, const ir::Line& l) {
+  if (l.a == "true") {
+    g.ins("mov rax, 1");
+  } else if (l.a == "false") {
+    g.ins("xor eax, eax");
+  } else if (l.a == "none") {
+    g.ins("mov rax, 9223372036854775807");
+  } else {
+    g.ins("mov rax, " + std::string(l.a));
+  }
+  g.ins("push rax");
+  g.push_type(Kind::Int);
+}
+
+void op_constf(Gen& g, const ir::Line& l) {
+  g.ins("mov rax, [dbl_" + std::to_string(g.floats.intern(l.a)) + "]");
+  g.ins("push rax");
+  g.push_type(Kind::Float);
+}
+
+void op_str(Gen& g, const ir::Line& l) {
+  g.ins("lea rax, [" + g.str_label(l.rest) + "]");
+  g.ins("push rax");
+  g.push_type(Kind::Text);
+}
+
+void op_load(Gen& g, const ir::Line& l) {
+  std::string name(l.a);
+  g.ins("mov rax, " + g.var_ref(name));
+  g.ins("push rax");
+  g.push_type(g.var_type(name));
+}
+
+// STORE, FIX and DECL: the variable keeps the kind of its first typed write.
+void op_store(Gen& g, const ir::Line& l) {
+  std::string name(l.op == Op::Decl ? l.b : l.a);
+  Type t = g.pop_raw_type();
+  if (l.op == Op::Decl) t = declared_type(l.a, t);
+  g.ins("pop rax");
+  g.ins("mov " + g.var_ref(name) + ", rax");
+  g.record_var_type(name, t);
+}
+
+void op_pop(Gen& g, const ir::Line&) {
+  g.pop_type();
+  g.ins("add rsp, 8");
+}
+
+void op_dup(Gen& g, const ir::Line&) {
+  Type t = g.types.empty() ? Type{} : g.types.back();
+  g.ins("mov rax, [rsp]");
+  g.ins("push rax");
+  g.push_type(t);
+}
+
+void op_neg(Gen& g, const ir::Line&) {
+  Type t = g.pop_type();
+  if (t.is(Kind::Float)) {
+    g.ins("pop rax");
+    g.ins("movq xmm0, rax");
+    g.ins("pxor xmm1, xmm1");
+    g.ins("subsd xmm1, xmm0");
+    g.ins("movq rax, xmm1");
+    g.ins("push rax");
+  } else {
+    g.ins("pop rax");
+    g.ins("neg rax");
+    g.ins("push rax");
+  }
+  g.push_type(t);
+}
+
+void op_not_bool(Gen& g, const ir::Line& l) {
+  g.pop_type();
+  g.ins("pop rax");
+  g.ins("test rax, rax");
+  g.ins(l.op == Op::Not ? "sete al" : "setne al");
+  g.ins("movzx eax, al");
+  g.ins("push rax");
+  g.push_type(Kind::Int);
+}
+
+void op_index(Gen& g, const ir::Line&) {
+  g.pop_type();
+  Type left = g.pop_type();
+  g.ins("pop rdx");
+  g.ins("pop rcx");
+  g.ins(left.is(Kind::Text) ? "call kv_text_index" : "call kv_list_get");
+  g.ins("push rax");
+  g.push_type(left.is(Kind::Text) ? Kind::Text : left.is(Kind::TextList) ? Kind::MaybeText : Kind::Int);
+}
+
+void op_setidx(Gen& g, const ir::Line&) {
+  g.pop_types(3);
+  g.ins("pop r8");
+  g.ins("pop rdx");
+  g.ins("pop rcx");
+  g.ins("call kv_list_set");
+}
+
+void op_jmp(Gen& g, const ir::Line& l) { g.ins("jmp " + label_symbol(l.a)); }
+
+void op_jump_if(Gen& g, const ir::Line& l) {
+  g.pop_type();
+  g.ins("pop rax");
+  g.ins("test rax, rax");
+  g.ins((l.op == Op::Jf ? "jz " : "jnz ") + label_symbol(l.a));
+}
+
+void op_trypush(Gen& g, const ir::Line& l) {
+  g.ins("lea rcx, [" + label_symbol(l.a) + "]");
+  g.ins("call kv_exc_push");
+}
+
+void op_trypop(Gen& g, const ir::Line&) { g.ins("call kv_exc_pop"); }
+
+void op_tostr(Gen& g, const ir::Line&) {
+  Type t = g.types.empty() ? Type{} : g.types.back();
+  if (t.is(Kind::Text) || t.is(Kind::MaybeText)) return;
+  g.pop_type();
+  if (t.is(Kind::Float)) {
+    g.ins("pop rax");
+    g.ins("movq xmm0, rax");
+    g.ins("call kv_dbl_to_str");
+  } else {
+    g.ins("pop rcx");
+    g.ins("call kv_int_to_str");
+  }
+  g.ins("push rax");
+  g.push_type(Kind::Text);
+}
+
+void op_call(Gen& g, const ir::Line& l) { g.call(std::string(l.a), l.b); }
+
+void epilogue(Gen& g) {
+  g.ins("mov rsp, rbp");
+  g.ins("pop rbp");
+  g.ins("ret");
+}
+
+void op_ret(Gen& g, const ir::Line&) {
+  g.pop_type();
+  g.ins("pop rax");
+  if (g.coroutine) {
+    g.ins("call kv_coro_finish");
+  } else {
+    epilogue(g);
+  }
+}
+
+void op_retn(Gen& g, const ir::Line&) {
+  if (g.coroutine) {
+    g.ins("call kv_coro_finish");
+  } else {
+    g.ins("xor eax, eax");
+    epilogue(g);
+  }
+}
+
+void op_halt(Gen& g, const ir::Line&) {
+  g.ins("xor eax, eax");
+  epilogue(g);
+}
+
+void op_spawn(Gen& g, const ir::Line& l) {
+  g.ins("lea rcx, [kv_fn_" + std::string(l.a) + "]");
+  g.ins("call kv_coro_spawn");
+}
+
+void op_yield(Gen& g, const ir::Line&) { g.ins("call kv_coro_yield"); }
+
+// Declarations (read by the scans), framing and unknown opcodes write nothing here.
+void op_nothing(Gen&, const ir::Line&) {}
+
+using Handler = void (*)(Gen&, const ir::Line&);
+
+constexpr std::array<Handler, ir::kOpCount + 1> handlers() {
+  std::array<Handler, ir::kOpCount + 1> h{};
+  for (Handler& each : h) each = op_nothing;
+  auto set = [&h](Op op, Handler fn) { h[static_cast<size_t>(op)] = fn; };
+  set(Op::Label, op_label);
+  set(Op::Const, op_const);
+  set(Op::ConstF, op_constf);
+  set(Op::Str, op_str);
+  set(Op::Load, op_load);
+  set(Op::Store, op_store);
+  set(Op::Decl, op_store);
+  set(Op::Fix, op_store);
+  set(Op::Pop, op_pop);
+  set(Op::Dup, op_dup);
+  set(Op::Neg, op_neg);
+  set(Op::Not, op_not_bool);
+  set(Op::Bool, op_not_bool);
+  set(Op::Bin, op_bin);
+  set(Op::Index, op_index);
+  set(Op::SetIdx, op_setidx);
+  set(Op::ToStr, op_tostr);
+  set(Op::List, op_list);
+  set(Op::Map, op_map);
+  set(Op::New, op_new);
+  set(Op::FGet, op_fget);
+  set(Op::FSet, op_fset);
+  set(Op::Jmp, op_jmp);
+  set(Op::Jf, op_jump_if);
+  set(Op::Jt, op_jump_if);
+  set(Op::Range, op_range);
+  set(Op::Iter, op_iter);
+  set(Op::INext, op_inext);
+  set(Op::IPop, op_ipop);
+  set(Op::TryPush, op_trypush);
+  set(Op::TryPop, op_trypop);
+  set(Op::Log, op_log);
+  set(Op::Call, op_call);
+  set(Op::Ret, op_ret);
+  set(Op::RetN, op_retn);
+  set(Op::Halt, op_halt);
+  set(Op::Spawn, op_spawn);
+  set(Op::Yield, op_yield);
+  return h;
+}
+
+constexpr std::array<Handler, ir::kOpCount + 1> kHandlers = handlers();
 
 }  // namespace
 
-void Gen::translate_line(std::string_view line) {
-  Fields f = fields_of(line);
-  std::string_view op = f.op;
-  if (op.size() >= 2 && op[0] == '.' && op[1] == 'L') {
-    label(label_symbol(line) + ":");
-    return;
-  }
-  if (op == "CONST") {
-    if (f.a == "true") {
-      ins("mov rax, 1");
-    } else if (f.a == "false") {
-      ins("xor eax, eax");
-    } else if (f.a == "none") {
-      ins("mov rax, 9223372036854775807");
-    } else {
-      ins("mov rax, " + std::string(f.a));
-    }
-    ins("push rax");
-    push_type("i");
-  } else if (op == "CONSTF") {
-    ins("mov rax, [dbl_" + std::to_string(floats.intern(f.a)) + "]");
-    ins("push rax");
-    push_type("f");
-  } else if (op == "STR") {
-    ins("lea rax, [" + str_label(f.rest) + "]");
-    ins("push rax");
-    push_type("s");
-  } else if (op == "LOAD") {
-    std::string name(f.a);
-    ins("mov rax, " + var_ref(name));
-    ins("push rax");
-    push_type(var_type(name));
-  } else if (op == "STORE" || op == "FIX" || op == "DECL") {
-    std::string name(op == "DECL" ? f.b : f.a);
-    std::string t = pop_raw_type();
-    if (op == "DECL") t = declared_letter(f.a, t);
-    ins("pop rax");
-    ins("mov " + var_ref(name) + ", rax");
-    record_var_type(name, t);
-  } else if (op == "POP") {
-    pop_type();
-    ins("add rsp, 8");
-  } else if (op == "DUP") {
-    std::string t = types.empty() ? "i" : types.back();
-    ins("mov rax, [rsp]");
-    ins("push rax");
-    push_type(t);
-  } else if (op == "NEG") {
-    std::string t = pop_type();
-    if (t == "f") {
-      ins("pop rax");
-      ins("movq xmm0, rax");
-      ins("pxor xmm1, xmm1");
-      ins("subsd xmm1, xmm0");
-      ins("movq rax, xmm1");
-      ins("push rax");
-    } else {
-      ins("pop rax");
-      ins("neg rax");
-      ins("push rax");
-    }
-    push_type(t);
-  } else if (op == "NOT" || op == "BOOL") {
-    pop_type();
-    ins("pop rax");
-    ins("test rax, rax");
-    ins(op == "NOT" ? "sete al" : "setne al");
-    ins("movzx eax, al");
-    ins("push rax");
-    push_type("i");
-  } else if (op == "BIN") {
-    bin(*this, f.a);
-  } else if (op == "INDEX") {
-    pop_type();
-    std::string left = pop_type();
-    ins("pop rdx");
-    ins("pop rcx");
-    ins(left == "s" ? "call kv_text_index" : "call kv_list_get");
-    ins("push rax");
-    push_type(left == "s" ? "s" : left == "ls" ? "e" : "i");
-  } else if (op == "SETIDX") {
-    pop_types(3);
-    ins("pop r8");
-    ins("pop rdx");
-    ins("pop rcx");
-    ins("call kv_list_set");
-  } else if (op == "LIST") {
-    list_literal(*this, f.a);
-  } else if (op == "MAP") {
-    map_literal(*this, f.a);
-  } else if (op == "JMP") {
-    ins("jmp " + label_symbol(f.a));
-  } else if (op == "JF" || op == "JT") {
-    pop_type();
-    ins("pop rax");
-    ins("test rax, rax");
-    ins((op == "JF" ? "jz " : "jnz ") + label_symbol(f.a));
-  } else if (line == "RANGE") {
-    range_open(*this);
-  } else if (line == "ITER") {
-    iter_open(*this);
-  } else if (op == "INEXT") {
-    iter_next(*this, f.a, f.b);
-  } else if (line == "IPOP") {
-    if (!loops.empty()) loops.pop_back();
-  } else if (op == "TRYPUSH") {
-    ins("lea rcx, [" + label_symbol(f.a) + "]");
-    ins("call kv_exc_push");
-  } else if (op == "TRYPOP") {
-    ins("call kv_exc_pop");
-  } else if (op == "TOSTR") {
-    std::string t = types.empty() ? "i" : types.back();
-    if (t == "s" || t == "e") return;
-    pop_type();
-    if (t == "f") {
-      ins("pop rax");
-      ins("movq xmm0, rax");
-      ins("call kv_dbl_to_str");
-    } else {
-      ins("pop rcx");
-      ins("call kv_int_to_str");
-    }
-    ins("push rax");
-    push_type("s");
-  } else if (op == "NEW") {
-    new_record(*this, std::string(f.a));
-  } else if (op == "FGET") {
-    pop_type();
-    auto [offset, letter] = field_of(*this, f.a, f.b);
-    ins("pop rcx");
-    ins("mov rax, [rcx+" + std::to_string(offset) + "]");
-    ins("push rax");
-    push_type(letter);
-  } else if (op == "FSET") {
-    pop_types(2);
-    auto [offset, letter] = field_of(*this, f.a, f.b);
-    (void)letter;
-    ins("pop r10");
-    ins("pop rcx");
-    ins("mov [rcx+" + std::to_string(offset) + "], r10");
-  } else if (op == "LOG") {
-    log_line(*this, f.a, f.b);
-  } else if (op == "CALL") {
-    builtin_or_user_call(std::string(f.a), f.b);
-  } else if (line == "RET") {
-    pop_type();
-    ins("pop rax");
-    if (coroutine) {
-      ins("call kv_coro_finish");
-    } else {
-      ins("mov rsp, rbp");
-      ins("pop rbp");
-      ins("ret");
-    }
-  } else if (line == "RETN") {
-    if (coroutine) {
-      ins("call kv_coro_finish");
-    } else {
-      ins("xor eax, eax");
-      ins("mov rsp, rbp");
-      ins("pop rbp");
-      ins("ret");
-    }
-  } else if (line == "HALT") {
-    ins("xor eax, eax");
-    ins("mov rsp, rbp");
-    ins("pop rbp");
-    ins("ret");
-  } else if (op == "SPAWN") {
-    ins("lea rcx, [kv_fn_" + std::string(f.a) + "]");
-    ins("call kv_coro_spawn");
-  } else if (line == "YIELD") {
-    ins("call kv_coro_yield");
-  }
-  // REC, RFIELD, ENUM, EVARIANT and unknown opcodes write nothing.
-}
+void Gen::translate(const ir::Line& line) { kHandlers[static_cast<size_t>(line.op)](*this, line); }
 
 }  // namespace kv::gen
