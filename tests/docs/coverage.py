@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Fails unless every built-in function and every function of the given Kavel
+"""Fails unless every built-in function (common/builtins.def) and every function of the given Kavel
 libraries (except the helpers named std_...) is called in at least one Kavel
 example of the guides.
 
@@ -12,17 +12,19 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import doc_examples  # noqa: E402
 
-BUILTINS = """len toint tofloat int_to_float float_to_int totext ask sub readfile writefile
-file_open file_read_chunk file_eof file_close push quit ord chr clock argc argv lasterror
-sock_listen sock_accept sock_recv sock_send sock_close map_new map_set map_get_text
-map_get_int map_get_float map_has map_keys print println printout run_coroutines system
-getenv exedir pop abs min max""".split()
+BUILTINS_DEF = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "common", "builtins.def")
+
+
+def builtins():
+    """The names of the built-in table, in its order."""
+    with open(BUILTINS_DEF, encoding="latin-1") as f:
+        return re.findall(r"^KV_BUILTIN\(\s*([A-Za-z_][A-Za-z0-9_]*)\s*,", f.read(), re.M)
 
 
 def main():
     libraries = [a for a in sys.argv[1:] if a.endswith(".kv")]
     guides = [a for a in sys.argv[1:] if a.endswith(".md")]
-    wanted = {name: "built-in" for name in BUILTINS}
+    wanted = {name: "built-in" for name in builtins()}
     for lib in libraries:
         with open(lib, encoding="latin-1") as f:
             for name in re.findall(r"^fn\s+([A-Za-z_][A-Za-z0-9_]*)\s*\(", f.read(), re.M):
