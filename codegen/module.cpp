@@ -4,8 +4,10 @@
 #include "module.h"
 
 #include <string>
+#include <unordered_map>
 
 #include "emitasm.h"
+#include "layout.h"
 #include "runtime_text.h"
 
 namespace kv {
@@ -94,8 +96,14 @@ bool is_word_byte(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 }
 
-// What an upper-case name stands for: a field of the exit being written.
+// What an upper-case name stands for: a field of the exit being written, else a layout
+// constant, spelt as layout.def spells it.
 bool value_of(std::string_view word, const ExitRow* row, std::string_view& value) {
+  static const std::unordered_map<std::string_view, std::string_view> constants = [] {
+    std::unordered_map<std::string_view, std::string_view> index;
+    for (const layout::Constant& c : layout::kConstants) index.emplace(c.name, c.text);
+    return index;
+  }();
   if (row && word == "EXIT") {
     value = row->label;
     return true;
@@ -104,7 +112,10 @@ bool value_of(std::string_view word, const ExitRow* row, std::string_view& value
     value = row->message;
     return true;
   }
-  return false;
+  auto it = constants.find(word);
+  if (it == constants.end()) return false;
+  value = it->second;
+  return true;
 }
 
 // The line with every whole word that begins with an upper-case letter and has a value

@@ -9,8 +9,8 @@ namespace kv::gen {
 
 // Writes runtime text line by line: comment lines (first non-blank ";") and blank lines
 // are dropped, trailing blanks cut; a line starting in the first column is written as a
-// label line, any other as an instruction. Each @@text@@ becomes the pool label of that
-// text, interned in the order the text uses them.
+// label line, any other as an instruction. Layout names (layout.def) become their values
+// and each @@text@@ the pool label of that text, interned in the order the text uses them.
 void write_runtime_text(Gen& g, std::string_view text);
 
 // The header and kv_start, which open every module.

@@ -151,7 +151,7 @@ kv_print_list:
     lea rcx, [@@, @@]
     call .text
 .item:
-    mov rax, [rsi+16]
+    mov rax, [rsi+KV_LIST_DATA]
     mov rcx, [rax+rdi*8]
     test ebx, ebx
     jz .number

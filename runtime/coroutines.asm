@@ -15,7 +15,7 @@
 ; errors:  kv_oom when KV_HANDLER_LIMIT handlers are active
 kv_exc_push:
     mov rax, [g_exc_top]
-    cmp rax, 64
+    cmp rax, KV_HANDLER_LIMIT
     jae kv_oom
     lea r10, [g_exc_rbp]
     mov [r10+rax*8], rbp
@@ -57,51 +57,51 @@ kv_exc_pop:
 kv_coro_switch:
     mov rax, [coro_current]
     mov [rax], rsp
-    mov [rax+8], rbx
-    mov [rax+16], rbp
-    mov [rax+24], rsi
-    mov [rax+32], rdi
-    mov [rax+40], r12
-    mov [rax+48], r13
-    mov [rax+56], r14
-    mov [rax+64], r15
+    mov [rax+KV_CORO_RBX], rbx
+    mov [rax+KV_CORO_RBP], rbp
+    mov [rax+KV_CORO_RSI], rsi
+    mov [rax+KV_CORO_RDI], rdi
+    mov [rax+KV_CORO_R12], r12
+    mov [rax+KV_CORO_R13], r13
+    mov [rax+KV_CORO_R14], r14
+    mov [rax+KV_CORO_R15], r15
     mov r10, [g_exc_top]
-    mov [rax+80], r10
+    mov [rax+KV_CORO_EXC_TOP], r10
     lea r8, [g_exc_rbp]
     lea r9, [g_exc_rsp]
     lea r11, [g_exc_tgt]
     xor edx, edx
 .save: mov r10, [r8+rdx*8]
-    mov [rax+rdx*8+88], r10
+    mov [rax+rdx*8+KV_CORO_EXC_RBP], r10
     mov r10, [r9+rdx*8]
-    mov [rax+rdx*8+600], r10
+    mov [rax+rdx*8+KV_CORO_EXC_RSP], r10
     mov r10, [r11+rdx*8]
-    mov [rax+rdx*8+1112], r10
+    mov [rax+rdx*8+KV_CORO_EXC_TGT], r10
     inc edx
-    cmp edx, 64
+    cmp edx, KV_HANDLER_LIMIT
     jb .save
     mov [coro_current], rcx
-    mov r10, [rcx+80]
+    mov r10, [rcx+KV_CORO_EXC_TOP]
     mov [g_exc_top], r10
     xor edx, edx
-.load: mov r10, [rcx+rdx*8+88]
+.load: mov r10, [rcx+rdx*8+KV_CORO_EXC_RBP]
     mov [r8+rdx*8], r10
-    mov r10, [rcx+rdx*8+600]
+    mov r10, [rcx+rdx*8+KV_CORO_EXC_RSP]
     mov [r9+rdx*8], r10
-    mov r10, [rcx+rdx*8+1112]
+    mov r10, [rcx+rdx*8+KV_CORO_EXC_TGT]
     mov [r11+rdx*8], r10
     inc edx
-    cmp edx, 64
+    cmp edx, KV_HANDLER_LIMIT
     jb .load
     mov rsp, [rcx]
-    mov rbx, [rcx+8]
-    mov rbp, [rcx+16]
-    mov rsi, [rcx+24]
-    mov rdi, [rcx+32]
-    mov r12, [rcx+40]
-    mov r13, [rcx+48]
-    mov r14, [rcx+56]
-    mov r15, [rcx+64]
+    mov rbx, [rcx+KV_CORO_RBX]
+    mov rbp, [rcx+KV_CORO_RBP]
+    mov rsi, [rcx+KV_CORO_RSI]
+    mov rdi, [rcx+KV_CORO_RDI]
+    mov r12, [rcx+KV_CORO_R12]
+    mov r13, [rcx+KV_CORO_R13]
+    mov r14, [rcx+KV_CORO_R14]
+    mov r15, [rcx+KV_CORO_R15]
     ret
 
 ; ---- kv_coro_spawn
@@ -120,21 +120,21 @@ kv_coro_spawn:
     and rsp, -16
     sub rsp, 32
     mov rbx, rcx
-    mov ecx, 1624
+    mov ecx, KV_CORO_CONTEXT
     call kv_alloc
     mov rsi, rax
-    mov ecx, 65536
+    mov ecx, KV_CORO_STACK
     call kv_alloc
 ; the function's address sits on top of the new stack; above it, the address of
 ; kv_coro_finish, so a spawned function that returns normally ends its coroutine
-    lea r10, [rax+65520]
+    lea r10, [rax+KV_CORO_STACK_TOP]
     mov [r10], rbx
     lea r11, [kv_coro_finish]
     mov [r10+8], r11
     mov [rsi], r10
 ; the ten slots from the saved rbx to the saved handler depth start at 0: no handlers
     xor ecx, ecx
-.clear: mov qword [rsi+rcx*8+8], 0
+.clear: mov qword [rsi+rcx*8+KV_CORO_RBX], 0
     inc ecx
     cmp ecx, 10
     jb .clear
@@ -189,7 +189,7 @@ kv_coro_finish:
     mov r10, [coro_current]
     cmp r10, rcx
     je .plain
-    mov qword [r10+72], 1
+    mov qword [r10+KV_CORO_FINISHED], 1
     jmp kv_coro_switch
 .plain: mov rsp, rbp
     pop rbp
@@ -211,9 +211,9 @@ kv_run_coroutines:
     cmp rax, [sched_ctx]
     jne .nested
 .start: push rbx
-    mov ecx, 1624
+    mov ecx, KV_CORO_CONTEXT
     call kv_alloc
-    mov qword [rax+72], 0
+    mov qword [rax+KV_CORO_FINISHED], 0
     mov [sched_ctx], rax
     mov [coro_current], rax
 .next: mov rcx, [coro_ready]
@@ -225,7 +225,7 @@ kv_run_coroutines:
     mov rbx, rax
     mov rcx, rax
     call kv_coro_switch
-    cmp qword [rbx+72], 1
+    cmp qword [rbx+KV_CORO_FINISHED], 1
     je .next
     mov rcx, [coro_ready]
     mov rdx, rbx

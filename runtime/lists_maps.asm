@@ -18,17 +18,17 @@ kv_list_new:
     jnz .limit
     mov ebx, 1
 .limit:
-    mov rax, 0x10000000
+    mov rax, KV_CAPACITY_LIMIT
     cmp rbx, rax
     jae kv_oom
-    mov ecx, 24
+    mov ecx, KV_LIST_HEADER
     call kv_alloc
     mov r8, rax
     lea rcx, [rbx*8]
     call kv_alloc
     mov qword [r8], 0
-    mov [r8+8], rbx
-    mov [r8+16], rax
+    mov [r8+KV_LIST_CAPACITY], rbx
+    mov [r8+KV_LIST_DATA], rax
     mov rax, r8
     pop rbx
     ret
@@ -48,19 +48,19 @@ kv_list_push:
     mov rbx, rcx
     mov rsi, rdx
     mov rax, [rbx]
-    cmp rax, [rbx+8]
+    cmp rax, [rbx+KV_LIST_CAPACITY]
     jb .store
-    mov rdi, [rbx+8]
+    mov rdi, [rbx+KV_LIST_CAPACITY]
     add rdi, rdi
     jnz .limit
     mov edi, 4
 .limit:
-    mov rax, 0x10000000
+    mov rax, KV_CAPACITY_LIMIT
     cmp rdi, rax
     jae kv_oom
     lea rcx, [rdi*8]
     call kv_alloc
-    mov r8, [rbx+16]
+    mov r8, [rbx+KV_LIST_DATA]
     mov r9, [rbx]
     xor r11d, r11d
 .move:
@@ -71,11 +71,11 @@ kv_list_push:
     inc r11
     jmp .move
 .moved:
-    mov [rbx+16], rax
-    mov [rbx+8], rdi
+    mov [rbx+KV_LIST_DATA], rax
+    mov [rbx+KV_LIST_CAPACITY], rdi
     mov rax, r9
 .store:
-    mov rcx, [rbx+16]
+    mov rcx, [rbx+KV_LIST_DATA]
     mov [rcx+rax*8], rsi
     inc rax
     mov [rbx], rax
@@ -95,7 +95,7 @@ kv_list_push:
 kv_list_get:
     cmp rdx, [rcx]
     jae kv_oob
-    mov rax, [rcx+16]
+    mov rax, [rcx+KV_LIST_DATA]
     mov rax, [rax+rdx*8]
     ret
 
@@ -108,7 +108,7 @@ kv_list_get:
 kv_list_set:
     cmp rdx, [rcx]
     jae kv_oob
-    mov rax, [rcx+16]
+    mov rax, [rcx+KV_LIST_DATA]
     mov [rax+rdx*8], r8
     ret
 
@@ -124,7 +124,7 @@ kv_list_pop:
     jz kv_empty
     dec rax
     mov [rcx], rax
-    mov rdx, [rcx+16]
+    mov rdx, [rcx+KV_LIST_DATA]
     mov rax, [rdx+rax*8]
     ret
 
@@ -142,17 +142,17 @@ kv_map_new:
     jae .alloc
     mov ebx, 4
 .alloc:
-    mov ecx, 32
+    mov ecx, KV_MAP_HEADER
     call kv_alloc
     mov rsi, rax
     lea rcx, [rbx*8]
     call kv_alloc
-    mov [rsi+16], rax
+    mov [rsi+KV_MAP_KEYS], rax
     lea rcx, [rbx*8]
     call kv_alloc
-    mov [rsi+24], rax
+    mov [rsi+KV_MAP_VALUES], rax
     mov qword [rsi], 0
-    mov [rsi+8], rbx
+    mov [rsi+KV_MAP_CAPACITY], rbx
     mov rax, rsi
     pop rsi
     pop rbx
@@ -181,7 +181,7 @@ kv_map_find:
 .loop:
     cmp rdi, [rbx]
     jae .absent
-    mov rax, [rbx+16]
+    mov rax, [rbx+KV_MAP_KEYS]
     mov rcx, [rax+rdi*8]
     mov rdx, rsi
     call kv_streq.bytes
@@ -228,19 +228,19 @@ kv_map_set:
     call kv_map_find
     test rax, rax
     js .insert
-    mov rcx, [rbx+24]
+    mov rcx, [rbx+KV_MAP_VALUES]
     mov [rcx+rax*8], rdi
     jmp .done
 .insert:
     mov rax, [rbx]
-    cmp rax, [rbx+8]
+    cmp rax, [rbx+KV_MAP_CAPACITY]
     jb .append
-    mov r12, [rbx+8]
+    mov r12, [rbx+KV_MAP_CAPACITY]
     add r12, r12
     jnz .limit
     mov r12d, 4
 .limit:
-    mov rax, 0x10000000
+    mov rax, KV_CAPACITY_LIMIT
     cmp r12, rax
     jae kv_oom
     lea rcx, [r12*8]
@@ -248,8 +248,8 @@ kv_map_set:
     mov r13, rax
     lea rcx, [r12*8]
     call kv_alloc
-    mov r8, [rbx+16]
-    mov r9, [rbx+24]
+    mov r8, [rbx+KV_MAP_KEYS]
+    mov r9, [rbx+KV_MAP_VALUES]
     xor r11d, r11d
 .move:
     cmp r11, [rbx]
@@ -261,14 +261,14 @@ kv_map_set:
     inc r11
     jmp .move
 .moved:
-    mov [rbx+16], r13
-    mov [rbx+24], rax
-    mov [rbx+8], r12
+    mov [rbx+KV_MAP_KEYS], r13
+    mov [rbx+KV_MAP_VALUES], rax
+    mov [rbx+KV_MAP_CAPACITY], r12
 .append:
     mov rax, [rbx]
-    mov rcx, [rbx+16]
+    mov rcx, [rbx+KV_MAP_KEYS]
     mov [rcx+rax*8], rsi
-    mov rcx, [rbx+24]
+    mov rcx, [rbx+KV_MAP_VALUES]
     mov [rcx+rax*8], rdi
     inc rax
     mov [rbx], rax
@@ -293,7 +293,7 @@ kv_map_get:
     call kv_map_find
     test rax, rax
     js kv_nokey
-    mov rcx, [rbx+24]
+    mov rcx, [rbx+KV_MAP_VALUES]
     mov rax, [rcx+rax*8]
     pop rbx
     ret
@@ -329,7 +329,7 @@ kv_map_keys:
 .loop:
     cmp rdi, [rbx]
     jae .done
-    mov rax, [rbx+16]
+    mov rax, [rbx+KV_MAP_KEYS]
     mov rdx, [rax+rdi*8]
     mov rcx, rsi
     call kv_list_push

@@ -47,9 +47,9 @@ heap_end: resq 1
 g_argv: resq 1
 ; the handler stack: its depth and the saved rbp, rsp and handler address of each entry
 g_exc_top: resq 1
-g_exc_rbp: resq 64
-g_exc_rsp: resq 64
-g_exc_tgt: resq 64
+g_exc_rbp: resq KV_HANDLER_LIMIT
+g_exc_rsp: resq KV_HANDLER_LIMIT
+g_exc_tgt: resq KV_HANDLER_LIMIT
 ; the text of the most recent runtime error
 g_last_error: resq 1
 ; filled by WSAStartup

@@ -1,7 +1,7 @@
 // The runtime library's text, joined from runtime/*.asm at build time (join.cmake) and
 // embedded into emitasm. Each piece holds its sections exactly as the group files have
-// them, comment and blank lines included; the writer drops those and replaces the
-// @@text@@ pool placeholders.
+// them, comment and blank lines included; the writer drops those and replaces the layout
+// names (layout.def) and the @@text@@ pool placeholders.
 #pragma once
 #include <string_view>
 

@@ -23,14 +23,14 @@ kv_start:
     call GetStdHandle
     mov [stdin_h], rax
     xor ecx, ecx
-    mov edx, 536870912
+    mov edx, KV_HEAP_RESERVE
     mov r8d, 0x3000
     mov r9d, 4
     call VirtualAlloc
     test rax, rax
     jz kv_oom
     mov [heap_cur], rax
-    lea r10, [rax+67108864]
+    lea r10, [rax+KV_HEAP_SIZE]
     mov [heap_end], r10
     lea r10, [str_noerr]
     mov [g_last_error], r10

@@ -587,7 +587,7 @@ kv_is_text:
     mov rax, [heap_end]
     cmp rcx, [heap_cur]
     jae .image
-    sub rax, 67108864
+    sub rax, KV_HEAP_SIZE
     cmp rcx, rax
     jae .text
 .image:
