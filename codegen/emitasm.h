@@ -16,7 +16,8 @@ std::string db_operands(std::string_view ir_text);
 // runtime text, data and bss sections. Every line ends with CR LF.
 std::string emit_module(std::string_view ir_text);
 
-// Like emit_module, with another runtime text in place of the embedded one (tests).
-std::string emit_module_with_runtime(std::string_view ir_text, std::string_view runtime_text);
+// Like emit_module, with another routine block in place of the embedded one (tests); the
+// header, kv_start, error exits, data and bss pieces stay the embedded runtime's.
+std::string emit_module_with_runtime(std::string_view ir_text, std::string_view routines);
 
 }  // namespace kv

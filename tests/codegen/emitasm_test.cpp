@@ -2,10 +2,12 @@
 // module's frame, the runtime text convention, and IR that breaks the stack discipline.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
 #include <vector>
 
 #include "emitasm.h"
+#include "runtime_text.h"
 
 namespace {
 
@@ -166,6 +168,30 @@ TEST(RuntimeText, EmbeddedRuntimeInternsBracesBeforeTheMessages) {
   EXPECT_EQ(join(section(m, "kv_alloc:", "kv_strlen:")),
             "kv_alloc:|    add rcx, 15|    and rcx, -16|    mov rax, [heap_cur]|    lea r10, [rax+rcx]|"
             "    cmp r10, [heap_end]|    ja kv_oom|    mov [heap_cur], r10|    ret|");
+}
+
+TEST(RuntimeText, LayoutNamesAndExitFieldsBecomeTheirValues) {
+  // The group files name the layout; the module carries only the values. An upper-case
+  // word left in it would be a name that layout.def does not define (or misspells).
+  EXPECT_NE(kv::runtime_text().routines.find("[rcx+KV_LIST_DATA]"), std::string_view::npos);
+  std::string m = kv::emit_module("");
+  EXPECT_NE(m.find("\r\n    mov rax, [rcx+16]\r\n"), std::string::npos);
+  EXPECT_NE(m.find("\r\ng_exc_tgt: resq 64\r\n"), std::string::npos);
+  std::string left;
+  for (size_t i = 0; i < m.size();) {
+    size_t j = i;
+    while (j < m.size() && (std::isalnum(static_cast<unsigned char>(m[j])) || m[j] == '_')) ++j;
+    if (j == i) {
+      ++i;
+      continue;
+    }
+    std::string word = m.substr(i, j - i);
+    bool upper = std::isupper(static_cast<unsigned char>(word[0]));
+    for (char c : word) upper = upper && !std::islower(static_cast<unsigned char>(c));
+    if (upper) left += word + " ";
+    i = j;
+  }
+  EXPECT_EQ(left, "");
 }
 
 TEST(Typing, ElementsOfTextListsMayBeNumbers) {

@@ -1,0 +1,41 @@
+// The layout constants of layout.def as C++ constants (kv::layout::KV_LIST_DATA, ...),
+// and as a table of name, value and meaning for the writer of the runtime text.
+#pragma once
+#include <cstdint>
+#include <string_view>
+
+namespace kv::layout {
+
+#define KV_LAYOUT(name, value, meaning) inline constexpr std::int64_t name = value;
+#include "layout.def"
+#undef KV_LAYOUT
+
+struct Constant {
+  std::string_view name;
+  std::string_view text;  // the value as layout.def spells it, which the module carries
+  std::int64_t value;
+  std::string_view meaning;
+};
+
+inline constexpr Constant kConstants[] = {
+#define KV_LAYOUT(name, value, meaning) {#name, #value, value, meaning},
+#include "layout.def"
+#undef KV_LAYOUT
+};
+
+// The runtime text addresses these fields as [reg].
+static_assert(KV_LIST_COUNT == 0 && KV_MAP_COUNT == 0 && KV_CORO_RSP == 0);
+// A map header is a list header plus the values' address.
+static_assert(KV_MAP_CAPACITY == KV_LIST_CAPACITY && KV_MAP_KEYS == KV_LIST_DATA &&
+              KV_MAP_VALUES == KV_LIST_HEADER && KV_MAP_HEADER == KV_MAP_VALUES + 8);
+// The saved registers follow one another; the three handler arrays end the context.
+static_assert(KV_CORO_R15 == KV_CORO_RBX + 7 * 8 && KV_CORO_FINISHED == KV_CORO_R15 + 8 &&
+              KV_CORO_EXC_TOP == KV_CORO_FINISHED + 8 && KV_CORO_EXC_RBP == KV_CORO_EXC_TOP + 8);
+static_assert(KV_CORO_EXC_RSP == KV_CORO_EXC_RBP + 8 * KV_HANDLER_LIMIT &&
+              KV_CORO_EXC_TGT == KV_CORO_EXC_RSP + 8 * KV_HANDLER_LIMIT &&
+              KV_CORO_CONTEXT == KV_CORO_EXC_TGT + 8 * KV_HANDLER_LIMIT);
+// Two slots at the top of a new stack: the function's address and kv_coro_finish's.
+static_assert(KV_CORO_STACK_TOP == KV_CORO_STACK - 16);
+static_assert(KV_HEAP_SIZE <= KV_HEAP_RESERVE && KV_CAPACITY_LIMIT * 8 > KV_HEAP_SIZE);
+
+}  // namespace kv::layout

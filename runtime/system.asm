@@ -1,0 +1,554 @@
+; Files, sockets, processes and environment: the routines built directly on kernel32 and
+; ws2_32 calls. A handle (file or socket) is an integer for the program.
+
+; ---- kv_clock
+; Milliseconds since Windows started (GetTickCount, so it wraps after about 49.7 days).
+; in:      nothing
+; out:     rax = milliseconds, 32 bits zero-extended
+; changes: rax, rcx, rdx, r8-r11, xmm0-xmm5, flags
+; errors:  none
+kv_clock:
+    push rbp
+    mov rbp, rsp
+    and rsp, -16
+    sub rsp, 32
+    call GetTickCount
+    mov eax, eax
+    mov rsp, rbp
+    pop rbp
+    ret
+
+; ---- kv_system
+; Runs a command as cmd.exe /c "<command>" (the prefix is kv_sys_prefix), waits for it to
+; end and gives its exit code.
+; in:      rcx = command text
+; out:     rax = exit code, 32 bits zero-extended; 4294967295 when it cannot be started
+; changes: rax, rcx, rdx, r8-r11, xmm0-xmm5, flags
+; errors:  kv_oom
+kv_system:
+    push rbp
+    mov rbp, rsp
+    push rbx
+    push rsi
+    push rdi
+    push r12
+    and rsp, -16
+    sub rsp, 80
+    mov rbx, rcx
+    call kv_strlen
+    mov rsi, rax
+    lea rcx, [rax+14]
+    call kv_alloc
+    mov rdi, rax
+    lea r10, [kv_sys_prefix]
+    xor ecx, ecx
+.pre: mov dl, [r10+rcx]
+    mov [rdi+rcx], dl
+    inc ecx
+    cmp ecx, 12
+    jb .pre
+    xor ecx, ecx
+.cpy: cmp rcx, rsi
+    jae .quote
+    mov dl, [rbx+rcx]
+    mov [rdi+rcx+12], dl
+    inc rcx
+    jmp .cpy
+.quote: mov byte [rdi+rsi+12], 34
+    mov byte [rdi+rsi+13], 0
+    mov ecx, 104
+    call kv_alloc
+    mov r12, rax
+    xor ecx, ecx
+.zsi: mov qword [r12+rcx*8], 0
+    inc ecx
+    cmp ecx, 13
+    jb .zsi
+    mov dword [r12], 104
+    mov ecx, 32
+    call kv_alloc
+    mov rbx, rax
+    mov qword [rbx], 0
+    mov qword [rbx+8], 0
+    mov qword [rbx+16], 0
+    mov qword [rbx+24], 0
+    xor ecx, ecx
+    mov rdx, rdi
+    xor r8d, r8d
+    xor r9d, r9d
+    mov qword [rsp+32], 0
+    mov qword [rsp+40], 0
+    mov qword [rsp+48], 0
+    mov qword [rsp+56], 0
+    mov [rsp+64], r12
+    mov [rsp+72], rbx
+    call CreateProcessA
+    test eax, eax
+    jnz .started
+    mov eax, -1
+    jmp .out
+.started: mov rcx, [rbx]
+    mov edx, -1
+    call WaitForSingleObject
+    mov ecx, 4
+    call kv_alloc
+    mov rsi, rax
+    mov dword [rsi], 0
+    mov rcx, [rbx]
+    mov rdx, rsi
+    call GetExitCodeProcess
+    mov rcx, [rbx]
+    call CloseHandle
+    mov rcx, [rbx+8]
+    call CloseHandle
+    mov eax, [rsi]
+.out: lea rsp, [rbp-32]
+    pop r12
+    pop rdi
+    pop rsi
+    pop rbx
+    pop rbp
+    ret
+
+; ---- kv_readfile
+; A whole file as a new text, opened through kv_file_open (like every text, it reads as
+; ending at its first 0 byte).
+; in:      rcx = path
+; out:     rax = a new text
+; changes: rax, rcx, rdx, r8-r11, xmm0-xmm5, flags
+; errors:  kv_nofile when it cannot be opened; kv_oom when it does not fit in the free
+;          heap, after its handle is closed
+kv_readfile:
+    push rbp
+    mov rbp, rsp
+    push rbx
+    push rsi
+    and rsp, -16
+    sub rsp, 64
+; opened for reading as file_open opens it; a missing file raises there
+    call kv_file_open
+    mov rbx, rax
+; a device without a size (GetFileSizeEx fails) reads as an empty file
+    mov qword [fsize], 0
+    mov rcx, rbx
+    lea rdx, [fsize]
+    call GetFileSizeEx
+; a file larger than the free heap closes its handle before reporting out of memory,
+; so a caught error leaves no file locked
+    mov rcx, [fsize]
+    add rcx, 16
+    and rcx, -16
+    mov rax, [heap_end]
+    sub rax, [heap_cur]
+    cmp rcx, rax
+    ja .toobig
+    mov rcx, [fsize]
+    inc rcx
+    call kv_alloc
+    mov rsi, rax
+    mov dword [written], 0
+    mov rcx, rbx
+    mov rdx, rsi
+    mov r8d, [fsize]
+    lea r9, [written]
+    mov qword [rsp+32], 0
+    call ReadFile
+    mov eax, [written]
+    mov byte [rsi+rax], 0
+    mov rcx, rbx
+    call CloseHandle
+    mov rax, rsi
+    lea rsp, [rbp-16]
+    pop rsi
+    pop rbx
+    pop rbp
+    ret
+.toobig: mov rcx, rbx
+    call CloseHandle
+    jmp kv_oom
+
+; ---- kv_file_open
+; Opens an existing file for reading; others may read it at the same time.
+; in:      rcx = path
+; out:     rax = file handle
+; changes: rax, rcx, rdx, r8-r11, xmm0-xmm5, flags
+; errors:  kv_nofile
+kv_file_open:
+    push rbp
+    mov rbp, rsp
+    and rsp, -16
+    sub rsp, 64
+    mov edx, 0x80000000
+    mov r8d, 1
+    xor r9d, r9d
+    mov qword [rsp+32], 3
+    mov qword [rsp+40], 0
+    mov qword [rsp+48], 0
+    call CreateFileA
+    cmp rax, -1
+    je kv_nofile
+    mov rsp, rbp
+    pop rbp
+    ret
+
+; ---- kv_file_read_chunk
+; Reads up to a count of bytes from a file's position into a new text (fewer at its end).
+; in:      rcx = file handle, rdx = count (a negative count reads nothing)
+; out:     rax = a new text of the bytes read
+; changes: rax, rcx, rdx, r8-r11, xmm0-xmm5, flags
+; errors:  kv_oom when count + 1 bytes do not fit in the heap
+kv_file_read_chunk:
+    push rbp
+    mov rbp, rsp
+    push rbx
+    push rsi
+    push rdi
+    and rsp, -16
+    sub rsp, 48
+    mov rbx, rcx
+    mov rdi, rdx
+; a negative count reads nothing: handed to kv_alloc it would move the heap top back
+    test rdi, rdi
+    jns .count
+    xor edi, edi
+.count: lea rcx, [rdi+1]
+    call kv_alloc
+    mov rsi, rax
+    mov dword [written], 0
+    mov rcx, rbx
+    mov rdx, rsi
+    mov r8d, edi
+    lea r9, [written]
+    mov qword [rsp+32], 0
+    call ReadFile
+    mov eax, [written]
+    mov byte [rsi+rax], 0
+    mov rax, rsi
+    lea rsp, [rbp-24]
+    pop rdi
+    pop rsi
+    pop rbx
+    pop rbp
+    ret
+
+; ---- kv_file_eof
+; Whether a file's position has reached its size.
+; in:      rcx = file handle
+; out:     rax = 1 at the end, else 0
+; changes: rax, rcx, rdx, r8-r11, xmm0-xmm5, flags
+; errors:  none
+kv_file_eof:
+    push rbp
+    mov rbp, rsp
+    push rbx
+    and rsp, -16
+    sub rsp, 32
+    mov rbx, rcx
+; a handle without a size or position (closed, a pipe) counts as at its end
+    mov qword [fsize], 0
+    mov qword [filepos], 0
+    lea rdx, [fsize]
+    call GetFileSizeEx
+    mov rcx, rbx
+    xor edx, edx
+    lea r8, [filepos]
+    mov r9d, 1
+    call SetFilePointerEx
+    xor eax, eax
+    mov r10, [filepos]
+    cmp r10, [fsize]
+    setge al
+    lea rsp, [rbp-8]
+    pop rbx
+    pop rbp
+    ret
+
+; ---- kv_file_close
+; Closes a file handle.
+; in:      rcx = file handle
+; out:     rax = CloseHandle's result: not 0 on success
+; changes: rax, rcx, rdx, r8-r11, xmm0-xmm5, flags
+; errors:  none
+kv_file_close:
+    push rbp
+    mov rbp, rsp
+    and rsp, -16
+    sub rsp, 32
+    call CloseHandle
+    mov eax, eax
+    mov rsp, rbp
+    pop rbp
+    ret
+
+; ---- kv_writefile
+; Writes a text to a file, created or emptied first, and closes it.
+; in:      rcx = path, rdx = text
+; out:     rax = 1
+; changes: rax, rcx, rdx, r8-r11, xmm0-xmm5, flags
+; errors:  kv_nofile when the file cannot be created
+kv_writefile:
+    push rbp
+    mov rbp, rsp
+    push rbx
+    push rsi
+    and rsp, -16
+    sub rsp, 64
+    mov rsi, rdx
+    mov edx, 0x40000000
+    xor r8d, r8d
+    xor r9d, r9d
+    mov qword [rsp+32], 2
+    mov qword [rsp+40], 0
+    mov qword [rsp+48], 0
+    call CreateFileA
+    cmp rax, -1
+    je kv_nofile
+    mov rbx, rax
+    mov rcx, rsi
+    call kv_strlen
+    mov rcx, rbx
+    mov rdx, rsi
+    mov r8d, eax
+    lea r9, [written]
+    mov qword [rsp+32], 0
+    call WriteFile
+    mov rcx, rbx
+    call CloseHandle
+    mov eax, 1
+    lea rsp, [rbp-16]
+    pop rsi
+    pop rbx
+    pop rbp
+    ret
+
+; ---- kv_getenv
+; The value of an environment variable; the empty text when it is not set.
+; in:      rcx = name
+; out:     rax = a new text, or str_noerr
+; changes: rax, rcx, rdx, r8-r11, xmm0-xmm5, flags
+; errors:  kv_oom
+kv_getenv:
+    push rbp
+    mov rbp, rsp
+    push rbx
+    push rsi
+    push rdi
+    and rsp, -16
+    sub rsp, 32
+    mov rbx, rcx
+; a value that does not fit asks for a block of the size Windows reports and reads again
+    mov edi, 1024
+.try: mov rcx, rdi
+    call kv_alloc
+    mov rsi, rax
+    mov rcx, rbx
+    mov rdx, rsi
+    mov r8d, edi
+    call GetEnvironmentVariableA
+    mov eax, eax
+    test rax, rax
+    jz .none
+    cmp rax, rdi
+    jb .done
+    mov rdi, rax
+    jmp .try
+.none: lea rsi, [str_noerr]
+.done: mov rax, rsi
+    lea rsp, [rbp-24]
+    pop rdi
+    pop rsi
+    pop rbx
+    pop rbp
+    ret
+
+; ---- kv_exedir
+; The folder of the running program: its path up to the last backslash, not included (the
+; whole path when it has none).
+; in:      nothing
+; out:     rax = a new text
+; changes: rax, rcx, rdx, r8-r11, xmm0-xmm5, flags
+; errors:  kv_oom
+kv_exedir:
+    push rbp
+    mov rbp, rsp
+    push rbx
+    push rsi
+    and rsp, -16
+    sub rsp, 32
+; a path that fills the buffer may be cut short: read it again into a block twice the size
+    mov ebx, 1024
+.try: mov rcx, rbx
+    call kv_alloc
+    mov rsi, rax
+    xor ecx, ecx
+    mov rdx, rsi
+    mov r8d, ebx
+    call GetModuleFileNameA
+    mov eax, eax
+    cmp rax, rbx
+    jb .fits
+    add rbx, rbx
+    jmp .try
+.fits: mov byte [rsi+rax], 0
+.scan: test rax, rax
+    jz .done
+    dec rax
+    cmp byte [rsi+rax], 92
+    jne .scan
+    mov byte [rsi+rax], 0
+.done: mov rax, rsi
+    lea rsp, [rbp-16]
+    pop rsi
+    pop rbx
+    pop rbp
+    ret
+
+; ---- kv_sock_listen
+; A TCP socket listening on a port of every local address (backlog 8), with Winsock 2.2
+; started first.
+; in:      rcx = port
+; out:     rax = socket, all ones when none could be made (a failed bind or listen is not
+;          reported)
+; changes: rax, rcx, rdx, r8-r11, xmm0-xmm5, flags
+; errors:  none
+kv_sock_listen:
+    push rbp
+    mov rbp, rsp
+    push rbx
+    push rsi
+    and rsp, -16
+    sub rsp, 48
+    mov rsi, rcx
+    mov ecx, 0x0202
+    lea rdx, [wsadata]
+    call WSAStartup
+    mov ecx, 2
+    mov edx, 1
+    mov r8d, 6
+    call socket
+    mov rbx, rax
+    mov word [rsp+32], 2
+    mov eax, esi
+    rol ax, 8
+    mov [rsp+34], ax
+    mov dword [rsp+36], 0
+    mov qword [rsp+40], 0
+    mov rcx, rbx
+    lea rdx, [rsp+32]
+    mov r8d, 16
+    call bind
+    mov rcx, rbx
+    mov edx, 8
+    call listen
+    mov rax, rbx
+    lea rsp, [rbp-16]
+    pop rsi
+    pop rbx
+    pop rbp
+    ret
+
+; ---- kv_sock_accept
+; Waits for the next connection on a listening socket.
+; in:      rcx = listening socket
+; out:     rax = connected socket, all ones on failure
+; changes: rax, rcx, rdx, r8-r11, xmm0-xmm5, flags
+; errors:  none
+kv_sock_accept:
+    push rbp
+    mov rbp, rsp
+    and rsp, -16
+    sub rsp, 32
+    xor edx, edx
+    xor r8d, r8d
+    call accept
+    mov rsp, rbp
+    pop rbp
+    ret
+
+; ---- kv_sock_recv
+; One receive of at most 4095 bytes as a new text; the empty text when the peer has closed
+; or the receive failed.
+; in:      rcx = socket
+; out:     rax = a new text (in a 4096-byte block)
+; changes: rax, rcx, rdx, r8-r11, xmm0-xmm5, flags
+; errors:  kv_oom
+kv_sock_recv:
+    push rbp
+    mov rbp, rsp
+    push rbx
+    push rsi
+    and rsp, -16
+    sub rsp, 32
+    mov rbx, rcx
+    mov ecx, 4096
+    call kv_alloc
+    mov rsi, rax
+    mov rcx, rbx
+    mov rdx, rsi
+    mov r8d, 4095
+    xor r9d, r9d
+    call recv
+    test eax, eax
+    jg .got
+    xor eax, eax
+.got: mov eax, eax
+    mov byte [rsi+rax], 0
+    mov rax, rsi
+    lea rsp, [rbp-16]
+    pop rsi
+    pop rbx
+    pop rbp
+    ret
+
+; ---- kv_sock_send
+; One send of a text's bytes; it may send fewer.
+; in:      rcx = socket, rdx = text
+; out:     rax = bytes sent, -1 on failure
+; changes: rax, rcx, rdx, r8-r11, xmm0-xmm5, flags
+; errors:  none
+kv_sock_send:
+    push rbp
+    mov rbp, rsp
+    push rbx
+    push rsi
+    and rsp, -16
+    sub rsp, 32
+    mov rbx, rcx
+    mov rsi, rdx
+    mov rcx, rdx
+    call kv_strlen
+    mov rcx, rbx
+    mov rdx, rsi
+    mov r8d, eax
+    xor r9d, r9d
+    call send
+; send returns a 32-bit int: a failure reads as -1
+    movsxd rax, eax
+    lea rsp, [rbp-16]
+    pop rsi
+    pop rbx
+    pop rbp
+    ret
+
+; ---- kv_sock_close
+; Ends sending on a socket, then closes it.
+; in:      rcx = socket
+; out:     rax = closesocket's result: 0, or -1 on failure
+; changes: rax, rcx, rdx, r8-r11, xmm0-xmm5, flags
+; errors:  none
+kv_sock_close:
+    push rbp
+    mov rbp, rsp
+    push rbx
+    and rsp, -16
+    sub rsp, 32
+    mov rbx, rcx
+    mov edx, 1
+    call shutdown
+    mov rcx, rbx
+    call closesocket
+    movsxd rax, eax
+    lea rsp, [rbp-8]
+    pop rbx
+    pop rbp
+    ret
