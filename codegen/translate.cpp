@@ -4,6 +4,7 @@
 #include <string>
 
 #include "gen.h"
+#include "layout.h"
 
 namespace kv::gen {
 namespace {
@@ -16,6 +17,9 @@ std::string label_symbol(std::string_view op) {
 }
 
 std::string cell(size_t distance) { return "[rbp-" + std::to_string(distance) + "]"; }
+
+// A list header's element array, in rax: "[rax+16]".
+const std::string kListData = "[rax+" + std::to_string(layout::KV_LIST_DATA) + "]";
 
 // "+" with a text on either side: the number is written in its text form on its own side.
 void join(Gen& g, const Type& L, const Type& R, bool maybe_number) {
@@ -185,7 +189,7 @@ void op_list(Gen& g, const ir::Line& l) {
   std::vector<Type> types = g.pop_types(n);
   g.ins("mov ecx, " + std::to_string(n < 4 ? 4 : n));
   g.ins("call kv_list_new");
-  g.ins("mov r10, [rax+16]");
+  g.ins("mov r10, " + kListData);
   for (size_t i = n; i-- > 0;) {
     g.ins("pop rcx");
     g.ins("mov [r10+" + std::to_string(8 * i) + "], rcx");
@@ -278,7 +282,7 @@ void op_iter(Gen& g, const ir::Line&) {
   g.loops.push_back(LoopEntry{false, Type::of(t.is(Kind::TextList) ? Kind::MaybeText : Kind::Int)});
   g.ins("pop rax");
   g.ins("mov r10, [rax]");
-  g.ins("mov r11, [rax+16]");
+  g.ins("mov r11, " + kListData);
   g.ins("mov qword " + cell(loop_cell(g, 0)) + ", 0");
   g.ins("mov " + cell(loop_cell(g, 1)) + ", r10");
   g.ins("mov " + cell(loop_cell(g, 2)) + ", r11");
