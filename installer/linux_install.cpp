@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "setup.h"
+#include "text.h"
 
 namespace fs = std::filesystem;
 
@@ -257,7 +258,7 @@ int setup(const std::vector<std::string>& /*args*/, const Env& env) {
   for (const std::string& name : kv::setup::kDemoFiles) {
     fs::path p = dir / "demos" / name;
     std::string text;
-    if (!read_all(p, text) || !write_all(p, kv::setup::replace_all(text, kDemoLibraryFolder, dir_text)))
+    if (!read_all(p, text) || !write_all(p, kv::replace(text, kDemoLibraryFolder, dir_text)))
       env.print("    (skipped " + name + ": runtime error: cannot open file)");
   }
 

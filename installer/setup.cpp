@@ -2,6 +2,7 @@
 
 #include "platform.h"
 #include "setup_script.h"
+#include "text.h"
 
 namespace kv::setup {
 
@@ -24,21 +25,6 @@ const char kCannotOpen[] = "runtime error: cannot open file";
 std::string quoted(const std::string& s) { return "\"" + s + "\""; }
 
 }  // namespace
-
-std::string replace_all(std::string_view text, std::string_view from, std::string_view to) {
-  if (from.empty()) return std::string(text);
-  std::string out;
-  size_t pos = 0;
-  while (true) {
-    size_t hit = text.find(from, pos);
-    if (hit == std::string_view::npos) break;
-    out.append(text.substr(pos, hit - pos));
-    out.append(to);
-    pos = hit + from.size();
-  }
-  out.append(text.substr(pos));
-  return out;
-}
 
 std::string mkdir_command(const std::string& folder) {
   return "mkdir " + quoted(backslashed(folder)) + " 2>NUL";
@@ -96,7 +82,7 @@ int run(const std::vector<std::string>& args, const Host& host) {
     std::string path = install + "/demos/" + name;
     std::string text;
     if (!host.read_file(path, text) ||
-        !host.write_file(path, replace_all(text, kDemoLibraryFolder, install))) {
+        !host.write_file(path, kv::replace(text, kDemoLibraryFolder, install))) {
       host.print("    (skipped " + name + ": " + kCannotOpen + ")");
     }
   }

@@ -23,8 +23,6 @@ struct Host {
 extern const std::vector<std::string> kPayloadFiles;
 extern const std::vector<std::string> kDemoFiles;
 
-std::string replace_all(std::string_view text, std::string_view from, std::string_view to);
-
 // The command texts handed to the command processor.
 std::string mkdir_command(const std::string& folder);
 std::string copy_file_command(const std::string& from, const std::string& to);

@@ -77,14 +77,6 @@ TEST(SetupCommands, FileAndFolderCopiesUseWindowsSeparators) {
             "xcopy /Y /I /E /Q \"D:\\x\\docs\" \"C:\\y\\Kavel\\docs\" >NUL");
 }
 
-TEST(SetupText, ReplaceAllIsLeftToRightAndNonOverlapping) {
-  EXPECT_EQ(kv::setup::replace_all("aaaa", "aa", "b"), "bb");
-  EXPECT_EQ(kv::setup::replace_all("aaa", "aa", "b"), "ba");
-  EXPECT_EQ(kv::setup::replace_all("x d:/Kavel/std.kv d:/Kavel", "d:/Kavel", "C:/K"), "x C:/K/std.kv C:/K");
-  EXPECT_EQ(kv::setup::replace_all("abc", "", "z"), "abc");
-  EXPECT_EQ(kv::setup::replace_all("", "a", "z"), "");
-}
-
 TEST(SetupFlag, OnlyAFirstArgumentFromInnoCounts) {
   EXPECT_TRUE(kv::setup::from_package({"--from-inno"}));
   EXPECT_TRUE(kv::setup::from_package({"--from-inno", "x"}));
