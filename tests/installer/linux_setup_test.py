@@ -10,6 +10,9 @@ import stat
 import subprocess
 import sys
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import tables as T  # noqa: E402
+
 failures = []
 
 
@@ -34,8 +37,10 @@ def main():
     os.makedirs(payload)
     for prog in ("setup", "uninstall"):
         shutil.copy2(os.path.join(bin_dir, prog), os.path.join(payload, prog))
-    for prog in ("kavelc", "kavel", "vetter", "lowerir", "opt", "emitasm"):
-        write(os.path.join(payload, prog), "#!/bin/sh\necho \"stand-in %s $*\"\n" % prog, 0o755)
+    # The other programs setup cannot do without are stand-ins that say who they are.
+    for item in T.PAYLOAD:
+        if item.kind == "program" and item.linux == "required" and item.name != "uninstall":
+            write(os.path.join(payload, item.name), "#!/bin/sh\necho \"stand-in %s $*\"\n" % item.name, 0o755)
     write(os.path.join(payload, "std.kv"), "fn int one() -> int [ return 1: ]\n")
     for tool in ("nasm", "lld-link", "llvm-rc", "wine"):
         write(os.path.join(tools, tool), "#!/bin/sh\n", 0o755)
