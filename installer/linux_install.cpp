@@ -7,6 +7,7 @@
 #include <set>
 #include <system_error>
 
+#include "config_keys.h"
 #include "setup.h"
 #include "shipped_files.h"
 #include "text.h"
@@ -163,13 +164,10 @@ std::string machine_config(const std::string& path_env, const std::string& lib_d
     return present(p) ? p.string() : std::string();
   };
   std::string cfg;
-  cfg += "NASM=" + find_on_path(path_env, "nasm") + "\r\n";
-  cfg += "LINK=" + find_on_path(path_env, "lld-link") + "\r\n";
-  cfg += "RC=" + find_on_path(path_env, "llvm-rc") + "\r\n";
-  cfg += "MSVCRT=" + lib("libmsvcrt.a") + "\r\n";
-  cfg += "KERNEL32=" + lib("libkernel32.a") + "\r\n";
-  cfg += "WS2_32=" + lib("libws2_32.a") + "\r\n";
-  cfg += "RUN=" + find_on_path(path_env, "wine") + "\r\n";
+  for (const ConfigKey& k : kConfigKeys) {
+    const bool program = k.on_linux == ConfigKey::OnLinux::program;
+    cfg += std::string(k.key) + "=" + (program ? find_on_path(path_env, k.linux_file) : lib(k.linux_file)) + "\r\n";
+  }
   return cfg;
 }
 

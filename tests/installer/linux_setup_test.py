@@ -42,7 +42,8 @@ def main():
         if item.kind == "program" and item.linux == "required" and item.name != "uninstall":
             write(os.path.join(payload, item.name), "#!/bin/sh\necho \"stand-in %s $*\"\n" % item.name, 0o755)
     write(os.path.join(payload, "std.kv"), "fn int one() -> int [ return 1: ]\n")
-    for tool in ("nasm", "lld-link", "llvm-rc", "wine"):
+    programs = [(k.key, k.file) for k in T.CONFIG_KEYS if k.linux == "program"]
+    for _, tool in programs:
         write(os.path.join(tools, tool), "#!/bin/sh\n", 0o755)
     env = {"HOME": home, "PATH": tools + ":/usr/bin:/bin"}
 
@@ -57,7 +58,7 @@ def main():
     check(os.access(os.path.join(install, "emitasm"), os.X_OK), "emitasm not executable")
     with open(os.path.join(install, "kavel_paths.cfg")) as f:
         cfg = f.read()
-    for key, tool in (("NASM", "nasm"), ("LINK", "lld-link"), ("RC", "llvm-rc"), ("RUN", "wine")):
+    for key, tool in programs:
         check("%s=%s/%s\n" % (key, tools, tool) in cfg, "%s line in %r" % (key, cfg))
     # The link runs the installed program.
     p = subprocess.run([os.path.join(home, ".local/bin/kavel"), "x.kv"], stdout=subprocess.PIPE, timeout=30)

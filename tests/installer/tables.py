@@ -3,6 +3,7 @@ shipped), installer/demos.txt (the demos setup rewrites) and driver/config_keys.
 (the keys of kavel_paths.cfg). One row a line, fields separated by blanks, "#" starts
 a comment line; the C++ build and the shell scripts read the same files.
 """
+import collections
 import os
 
 TREE = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
@@ -15,15 +16,15 @@ def rows(relative_path):
     return [fields for fields in lines if fields and not fields[0].startswith("#")]
 
 
-class Item:
-    """One row of the payload: kind, name, where a build takes it from, Linux role."""
-
-    def __init__(self, kind, name, source, linux):
-        self.kind, self.name, self.source, self.linux = kind, name, source, linux
-
-    def windows_name(self):
-        return self.name + ".exe" if self.kind == "program" else self.name
+Item = collections.namedtuple("Item", "kind name source linux")
+ConfigKey = collections.namedtuple("ConfigKey", "key field hosts linux file script")
 
 
-PAYLOAD = [Item(*fields[:4]) for fields in rows("installer/payload.txt")]
+def windows_name(item):
+    """An item's name in the Windows install: a program is "<name>.exe"."""
+    return item.name + ".exe" if item.kind == "program" else item.name
+
+
+PAYLOAD = [Item(*fields) for fields in rows("installer/payload.txt")]
 DEMOS = [fields[0] for fields in rows("installer/demos.txt")]
+CONFIG_KEYS = [ConfigKey(*fields) for fields in rows("driver/config_keys.txt")]

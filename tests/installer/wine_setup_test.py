@@ -16,7 +16,7 @@ import tables as T  # noqa: E402
 import wine_util as W  # noqa: E402
 
 # The payload's files (the folders are copied whole), as named on Windows.
-FILES = [item.windows_name() for item in T.PAYLOAD if item.kind != "folder"]
+FILES = [T.windows_name(item) for item in T.PAYLOAD if item.kind != "folder"]
 RULE = "=" * 39
 FAKE_POWERSHELL = (
     "@echo off\r\n"
@@ -53,7 +53,7 @@ def expected_output(install, source, package, skipped):
     lines = [RULE, " Kavel Setup", RULE, "Install directory: " + install, ""]
     if not package:
         lines.append("Source (payload):  " + source)
-        lines += ["  copying " + item.windows_name() + ("/" if item.kind == "folder" else "") for item in T.PAYLOAD]
+        lines += ["  copying " + T.windows_name(item) + ("/" if item.kind == "folder" else "") for item in T.PAYLOAD]
     lines.append("  fixing demo use-paths...")
     lines += ["    (skipped %s: runtime error: cannot open file)" % d for d in skipped]
     lines += ["", "Detecting Visual Studio / Windows SDK, updating PATH...", "stand-in powershell ran", "",
