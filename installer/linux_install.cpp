@@ -33,8 +33,9 @@ using kv::shipped::OnLinux;
 fs::path locate(const Item& item, const Env& env) {
   fs::path here = fs::path(env.exe_dir) / item.name;
   if (present(here)) return here;
-  if (env.tree_dir.empty() || (item.from != "lib" && item.from != "top")) return {};
-  fs::path there = fs::path(env.tree_dir) / (item.from == "lib" ? "lib" : "") / item.name;
+  const char* in_tree = kv::shipped::tree_folder(item);
+  if (env.tree_dir.empty() || !in_tree) return {};
+  fs::path there = fs::path(env.tree_dir) / in_tree / item.name;
   return present(there) ? there : fs::path();
 }
 

@@ -199,8 +199,9 @@ TEST(Shipped, TheDemoListNamesEveryDemoOfTheTreeOnce) {
 TEST(Shipped, WhatThePayloadTakesFromTheTreeIsThere) {
   namespace fs = std::filesystem;
   for (const auto& item : kv::shipped::kPayload) {
-    if (item.from != "lib" && item.from != "top") continue;
-    fs::path p = fs::path(KAVEL_SOURCE_TREE) / (item.from == "lib" ? "lib" : "") / item.name;
+    const char* in_tree = kv::shipped::tree_folder(item);
+    if (!in_tree) continue;
+    fs::path p = fs::path(KAVEL_SOURCE_TREE) / in_tree / item.name;
     EXPECT_TRUE(item.kind == kv::shipped::Kind::folder ? fs::is_directory(p) : fs::is_regular_file(p)) << p;
   }
 }
