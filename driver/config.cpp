@@ -1,5 +1,6 @@
 #include "config.h"
 
+#include "config_keys.h"
 #include "stage_io.h"
 #include "text.h"
 
@@ -59,13 +60,10 @@ void apply_configuration(ToolPaths& tools, const std::string* file_text, Host ho
   size_t nul = text.find('\0');
   if (nul != std::string_view::npos) text = text.substr(0, nul);
   std::vector<std::string> lines = split(text, "\n");
-  tools.nasm = lookup(lines, "NASM", "");
-  tools.link = lookup(lines, "LINK", "");
-  tools.msvcrt = lookup(lines, "MSVCRT", "");
-  tools.kernel32 = lookup(lines, "KERNEL32", "");
-  tools.ws2_32 = lookup(lines, "WS2_32", "");
-  tools.rc = lookup(lines, "RC", "");
-  tools.run = host == Host::posix ? lookup(lines, "RUN", "") : std::string();
+  for (const ConfigKey& k : kConfigKeys) {
+    const bool read_here = k.hosts == ConfigKey::Hosts::all || host == Host::posix;
+    tools.*k.field = read_here ? lookup(lines, k.key, "") : std::string();
+  }
 }
 
 ToolPaths load_configuration() {

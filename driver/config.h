@@ -15,7 +15,7 @@ struct ToolPaths {
   std::string frontend;
   std::string optimiser;
   std::string codegen;
-  // The external tools, from kavel_paths.cfg.
+  // The external tools, from kavel_paths.cfg: one member a key of config_keys.txt.
   std::string nasm;
   std::string link;
   std::string msvcrt;

@@ -58,17 +58,21 @@ put() {  # put <source> <name in dist>
     missing+=("$2")
   fi
 }
-for prog in kavelc kavel vetter lowerir opt emitasm setup uninstall; do
-  put "$bin/$prog.exe" "$prog.exe"
-done
-# The previous code generator, kept as a fallback; today it is the same build.
-put "$bin/emitasm.exe" emitasm_prev.exe
-put "$root/lib/std.kv" std.kv
-put "$root/lib/kavelweb.kv" kavelweb.kv
-put "$root/LICENSE" LICENSE
-put "$root/README.md" README.md
-put "$root/docs" docs
-put "$root/demos" demos
+# The payload as installer/payload.txt lists it, with setup itself beside it.
+while read -r kind name from _; do
+  case "$kind" in ''|'#'*) continue ;; esac
+  target=$name
+  [ "$kind" = program ] && target=$name.exe
+  case "$from" in
+    bin) put "$bin/$target" "$target" ;;
+    bin:*) put "$bin/${from#bin:}.exe" "$target" ;;  # a copy of another program
+    lib) put "$root/lib/$name" "$name" ;;
+    top) put "$root/$name" "$name" ;;
+    nasm) ;;  # built below
+    *) echo "build-windows.sh: payload.txt: $name comes from unknown place $from" >&2; exit 1 ;;
+  esac
+done < "$root/installer/payload.txt"
+put "$bin/setup.exe" setup.exe
 for exe in "$dist"/*.exe; do
   [ -e "$exe" ] && x86_64-w64-mingw32-strip "$exe" 2>/dev/null || true
 done

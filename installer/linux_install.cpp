@@ -7,51 +7,36 @@
 #include <set>
 #include <system_error>
 
+#include "config_keys.h"
 #include "setup.h"
+#include "shipped_files.h"
+#include "text.h"
 
 namespace fs = std::filesystem;
 
 namespace kv::linux_install {
 namespace {
 
-const char kRule[] = "=======================================";
 const char kManifest[] = ".install-manifest";
-const char kDemoLibraryFolder[] = "d:/Kavel";
 const char* const kLinks[] = {"kavel", "kavelc"};
-
-struct Item {
-  const char* name;
-  bool required;
-  bool folder;
-  const char* tree_sub;  // where it lives in the source tree ("" for the tree's top)
-};
-
-// What a Linux install holds, in the order it is copied. The programs come from the
-// folder setup runs from; the rest from there too, or else from the source tree.
-const Item kItems[] = {
-    {"kavelc", true, false, nullptr},       {"kavel", true, false, nullptr},
-    {"vetter", true, false, nullptr},       {"lowerir", true, false, nullptr},
-    {"opt", true, false, nullptr},          {"emitasm", true, false, nullptr},
-    {"emitasm_prev", false, false, nullptr}, {"std.kv", true, false, "lib"},
-    {"kavelweb.kv", false, false, "lib"},    {"uninstall", true, false, nullptr},
-    {"LICENSE", false, false, ""},           {"README.md", false, false, ""},
-    {"docs", false, true, ""},               {"demos", false, true, ""},
-};
 
 bool present(const fs::path& p) {
   std::error_code ec;
   return fs::exists(p, ec);
 }
 
-// Where an item is found, or an empty path.
+using kv::shipped::Item;
+using kv::shipped::OnLinux;
+
+// Where an item is found, or an empty path: beside setup, or else, for what the source
+// tree holds (the libraries, the documents, the demos), in the tree setup was built from.
 fs::path locate(const Item& item, const Env& env) {
   fs::path here = fs::path(env.exe_dir) / item.name;
   if (present(here)) return here;
-  if (item.tree_sub && !env.tree_dir.empty()) {
-    fs::path there = fs::path(env.tree_dir) / item.tree_sub / item.name;
-    if (present(there)) return there;
-  }
-  return {};
+  const char* in_tree = kv::shipped::tree_folder(item);
+  if (env.tree_dir.empty() || !in_tree) return {};
+  fs::path there = fs::path(env.tree_dir) / in_tree / item.name;
+  return present(there) ? there : fs::path();
 }
 
 bool read_all(const fs::path& p, std::string& out) {
@@ -180,13 +165,10 @@ std::string machine_config(const std::string& path_env, const std::string& lib_d
     return present(p) ? p.string() : std::string();
   };
   std::string cfg;
-  cfg += "NASM=" + find_on_path(path_env, "nasm") + "\r\n";
-  cfg += "LINK=" + find_on_path(path_env, "lld-link") + "\r\n";
-  cfg += "RC=" + find_on_path(path_env, "llvm-rc") + "\r\n";
-  cfg += "MSVCRT=" + lib("libmsvcrt.a") + "\r\n";
-  cfg += "KERNEL32=" + lib("libkernel32.a") + "\r\n";
-  cfg += "WS2_32=" + lib("libws2_32.a") + "\r\n";
-  cfg += "RUN=" + find_on_path(path_env, "wine") + "\r\n";
+  for (const ConfigKey& k : kConfigKeys) {
+    const bool program = k.on_linux == ConfigKey::OnLinux::program;
+    cfg += std::string(k.key) + "=" + (program ? find_on_path(path_env, k.linux_file) : lib(k.linux_file)) + "\r\n";
+  }
   return cfg;
 }
 
@@ -199,20 +181,23 @@ int setup(const std::vector<std::string>& /*args*/, const Env& env) {
   }
   const fs::path dir(dir_text), bin(bin_text);
 
-  env.print(kRule);
+  env.print(kv::setup::kRule);
   env.print(" Kavel Setup");
-  env.print(kRule);
+  env.print(kv::setup::kRule);
   env.print("Install directory: " + dir_text);
   env.print("");
   env.print("Source (payload):  " + env.exe_dir);
 
   // Every required piece must be there before anything is touched.
+  std::vector<const Item*> items;
   std::vector<fs::path> sources;
   bool missing = false;
-  for (const Item& item : kItems) {
+  for (const Item& item : kv::shipped::kPayload) {
+    if (item.on_linux == OnLinux::no) continue;
+    items.push_back(&item);
     sources.push_back(locate(item, env));
-    if (item.required && sources.back().empty()) {
-      env.error(std::string("setup: ") + item.name + " is missing beside setup in " + env.exe_dir);
+    if (item.on_linux == OnLinux::required && sources.back().empty()) {
+      env.error("setup: " + std::string(item.name) + " is missing beside setup in " + env.exe_dir);
       missing = true;
     }
   }
@@ -230,35 +215,36 @@ int setup(const std::vector<std::string>& /*args*/, const Env& env) {
     if (present(dir / old)) installed.insert(old);
 
   bool failed = false;
-  for (size_t i = 0; i < std::size(kItems); ++i) {
-    const Item& item = kItems[i];
+  for (size_t i = 0; i < items.size(); ++i) {
+    const std::string name(items[i]->name);
+    const bool folder = items[i]->kind == kv::shipped::Kind::folder;
     const fs::path& from = sources[i];
     if (from.empty()) {
-      env.print(std::string("  (not found: ") + item.name + ")");
+      env.print("  (not found: " + name + ")");
       continue;
     }
-    env.print(std::string("  copying ") + item.name + (item.folder ? "/" : ""));
+    env.print("  copying " + name + (folder ? "/" : ""));
     std::string why;
-    if (!item.folder) {
-      if (copy_one(from, dir / item.name, why)) installed.insert(item.name);
-      else { env.error(std::string("setup: cannot copy ") + item.name + ": " + why); failed = true; }
+    if (!folder) {
+      if (copy_one(from, dir / name, why)) installed.insert(name);
+      else { env.error("setup: cannot copy " + name + ": " + why); failed = true; }
       continue;
     }
     for (auto it = fs::recursive_directory_iterator(from, ec); !ec && it != fs::recursive_directory_iterator();
          it.increment(ec)) {
       if (!it->is_regular_file(ec)) continue;
-      fs::path rel = fs::path(item.name) / fs::relative(it->path(), from, ec);
+      fs::path rel = fs::path(name) / fs::relative(it->path(), from, ec);
       if (copy_one(it->path(), dir / rel, why)) installed.insert(rel.string());
       else { env.error("setup: cannot copy " + rel.string() + ": " + why); failed = true; }
     }
   }
 
   env.print("  fixing demo use-paths...");
-  for (const std::string& name : kv::setup::kDemoFiles) {
+  for (std::string_view name : kv::shipped::kDemos) {
     fs::path p = dir / "demos" / name;
     std::string text;
-    if (!read_all(p, text) || !write_all(p, kv::setup::replace_all(text, kDemoLibraryFolder, dir_text)))
-      env.print("    (skipped " + name + ": runtime error: cannot open file)");
+    if (!read_all(p, text) || !write_all(p, kv::replace(text, kv::setup::kDemoLibraryFolder, dir_text)))
+      env.print("    (skipped " + std::string(name) + ": " + std::string(kv::setup::kCannotOpen) + ")");
   }
 
   env.print("  writing kavel_paths.cfg");
@@ -303,10 +289,10 @@ int setup(const std::vector<std::string>& /*args*/, const Env& env) {
   }
 
   env.print("");
-  env.print(kRule);
+  env.print(kv::setup::kRule);
   if (failed) {
     env.print(" Kavel setup did not complete; see the messages above");
-    env.print(kRule);
+    env.print(kv::setup::kRule);
     return 1;
   }
   env.print(" Kavel installed to " + dir_text);
@@ -314,7 +300,7 @@ int setup(const std::vector<std::string>& /*args*/, const Env& env) {
     env.print(" Run:  kavel --version");
   else
     env.print(" Add " + bin_text + " to your PATH, then run:  kavel --version");
-  env.print(kRule);
+  env.print(kv::setup::kRule);
   return 0;
 }
 

@@ -24,8 +24,8 @@ struct Env {
 std::string install_dir(const Env& env);
 std::string bin_dir(const Env& env);
 
-// The configuration text for this machine (keys NASM, LINK, RC, MSVCRT, KERNEL32,
-// WS2_32, RUN), tools looked up on PATH and the mingw-w64 import libraries.
+// The configuration text for this machine, every key of the keys' table in its order:
+// programs looked up on PATH, the mingw-w64 import libraries in lib_dir.
 std::string machine_config(const std::string& path_env, const std::string& lib_dir);
 
 int setup(const std::vector<std::string>& args, const Env& env);

@@ -2,43 +2,15 @@
 
 #include "platform.h"
 #include "setup_script.h"
+#include "shipped_files.h"
+#include "text.h"
 
 namespace kv::setup {
-
-const std::vector<std::string> kPayloadFiles = {
-    "kavelc.exe", "kavel.exe",   "vetter.exe",    "lowerir.exe", "opt.exe",  "emitasm.exe",
-    "emitasm_prev.exe", "std.kv", "kavelweb.kv", "uninstall.exe", "LICENSE", "README.md"};
-
-const std::vector<std::string> kDemoFiles = {
-    "01_hello.kv", "02_add.kv",      "03_list.kv", "04_forloop.kv", "05_objects_functions_trycatch.kv",
-    "06_class_style.kv", "07_map_float.kv", "demo.kv", "demo2.kv", "demoweb.kv"};
-
 namespace {
-
-const char kRule[] = "=======================================";
-// The demos name the library by the folder it lives in on the machine they were
-// written on; setup points them at the install folder's copy.
-const char kDemoLibraryFolder[] = "d:/Kavel";
-const char kCannotOpen[] = "runtime error: cannot open file";
 
 std::string quoted(const std::string& s) { return "\"" + s + "\""; }
 
 }  // namespace
-
-std::string replace_all(std::string_view text, std::string_view from, std::string_view to) {
-  if (from.empty()) return std::string(text);
-  std::string out;
-  size_t pos = 0;
-  while (true) {
-    size_t hit = text.find(from, pos);
-    if (hit == std::string_view::npos) break;
-    out.append(text.substr(pos, hit - pos));
-    out.append(to);
-    pos = hit + from.size();
-  }
-  out.append(text.substr(pos));
-  return out;
-}
 
 std::string mkdir_command(const std::string& folder) {
   return "mkdir " + quoted(backslashed(folder)) + " 2>NUL";
@@ -79,25 +51,26 @@ int run(const std::vector<std::string>& args, const Host& host) {
     host.print("Source (payload):  " + source);
     host.system(mkdir_command(install));
     host.system(mkdir_command(install + "/tools"));
-    for (const std::string& name : kPayloadFiles) {
-      host.print("  copying " + name);
-      host.system(copy_file_command(source + "/" + name, install + "/" + name));
+    for (const shipped::Item& item : shipped::kPayload) {
+      const std::string name = shipped::windows_name(item);
+      if (item.kind == shipped::Kind::folder) {
+        host.print("  copying " + name + "/");
+        host.system(copy_folder_command(source + "/" + name, install + "/" + name));
+      } else {
+        host.print("  copying " + name);
+        host.system(copy_file_command(source + "/" + name, install + "/" + name));
+      }
     }
-    host.print("  copying tools/nasm.exe");
-    host.system(copy_file_command(source + "/tools/nasm.exe", install + "/tools/nasm.exe"));
-    host.print("  copying docs/");
-    host.system(copy_folder_command(source + "/docs", install + "/docs"));
-    host.print("  copying demos/");
-    host.system(copy_folder_command(source + "/demos", install + "/demos"));
   }
 
   host.print("  fixing demo use-paths...");
-  for (const std::string& name : kDemoFiles) {
+  for (std::string_view demo : shipped::kDemos) {
+    const std::string name(demo);
     std::string path = install + "/demos/" + name;
     std::string text;
     if (!host.read_file(path, text) ||
-        !host.write_file(path, replace_all(text, kDemoLibraryFolder, install))) {
-      host.print("    (skipped " + name + ": " + kCannotOpen + ")");
+        !host.write_file(path, kv::replace(text, kDemoLibraryFolder, install))) {
+      host.print("    (skipped " + name + ": " + std::string(kCannotOpen) + ")");
     }
   }
 

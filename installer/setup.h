@@ -20,10 +20,14 @@ struct Host {
   std::string local_app_data;  // value of LOCALAPPDATA, empty when unset
 };
 
-extern const std::vector<std::string> kPayloadFiles;
-extern const std::vector<std::string> kDemoFiles;
+// The line of 39 "=" around setup's banner and its last words, on both hosts.
+inline constexpr std::string_view kRule = "=======================================";
+// The runtime's message for a file that cannot be read or written.
+inline constexpr std::string_view kCannotOpen = "runtime error: cannot open file";
 
-std::string replace_all(std::string_view text, std::string_view from, std::string_view to);
+// Where the demos name the library (the folder it lived in on the machine they were
+// written on); setup and the Linux install put the install folder in its place.
+inline constexpr std::string_view kDemoLibraryFolder = "d:/Kavel";
 
 // The command texts handed to the command processor.
 std::string mkdir_command(const std::string& folder);

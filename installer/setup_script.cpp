@@ -1,13 +1,18 @@
 // The PowerShell script that setup writes into the install folder and runs once.
 #include "setup_script.h"
 
+#include <vector>
+
+#include "config_keys.h"
+
 namespace kv::setup {
 namespace {
 
-// One entry per script line, in the order they are written. The lines from
-// "New-Item -Path \"HKCU:/Software/Classes/.kv\"" on (the file type and the
-// uninstall entry) are left out when an outer package already registered them.
-const char* const kScriptLines[] = {
+// The script in the order it is written: finding the tools, one line a configuration
+// key (from the keys' table), writing the file and the PATH, and last the registry part
+// (the file type and the uninstall entry), left out when an outer package already
+// registered them.
+const char* const kFindTools[] = {
     R"ps($installDir = "$env:LOCALAPPDATA/Kavel")ps",
     R"ps($vswhere = "C:/Program Files (x86)/Microsoft Visual Studio/Installer/vswhere.exe")ps",
     R"ps($link = "")ps",
@@ -37,12 +42,9 @@ const char* const kScriptLines[] = {
     R"ps(  })ps",
     R"ps(})ps",
     R"ps($cfg = @())ps",
-    R"ps($cfg += "NASM=$installDir/tools/nasm.exe")ps",
-    R"ps($cfg += "LINK=$link")ps",
-    R"ps($cfg += "RC=$rc")ps",
-    R"ps($cfg += "MSVCRT=$msvcrt")ps",
-    R"ps($cfg += "KERNEL32=$kernel32")ps",
-    R"ps($cfg += "WS2_32=$ws2")ps",
+};
+
+const char* const kWriteConfiguration[] = {
     R"ps($cfg | Set-Content -Encoding ASCII "$installDir/kavel_paths.cfg")ps",
     R"ps(if ($link -eq "") {)ps",
     R"ps(  Write-Host "WARNING: Visual Studio Build Tools (Desktop development with C++ workload) was not found.")ps",
@@ -56,6 +58,9 @@ const char* const kScriptLines[] = {
     R"ps(} else {)ps",
     R"ps(  Write-Host "$installDir is already on PATH.")ps",
     R"ps(})ps",
+};
+
+const char* const kRegistry[] = {
     R"ps(New-Item -Path "HKCU:/Software/Classes/.kv" -Force | Out-Null)ps",
     R"ps(Set-ItemProperty -Path "HKCU:/Software/Classes/.kv" -Name "(Default)" -Value "KavelFile.kv")ps",
     R"ps(New-Item -Path "HKCU:/Software/Classes/KavelFile.kv" -Force | Out-Null)ps",
@@ -79,18 +84,30 @@ const char* const kScriptLines[] = {
     R"ps(Write-Host "Registered .kv file icon and Control Panel entry.")ps",
 };
 
-constexpr int kLineCount = static_cast<int>(sizeof kScriptLines / sizeof kScriptLines[0]);
-constexpr int kRegistryFirst = 48;  // index of the first registry line
+template <size_t n>
+void add_lines(std::vector<std::string>& lines, const char* const (&part)[n]) {
+  lines.insert(lines.end(), part, part + n);
+}
+
+std::vector<std::string> script_lines(bool from_package) {
+  std::vector<std::string> lines;
+  add_lines(lines, kFindTools);
+  // $cfg += "KEY=value" for every key a Windows host reads.
+  for (const ConfigKey& k : kConfigKeys)
+    if (k.script_value) lines.push_back(std::string("$cfg += \"") + k.key + "=" + k.script_value + "\"");
+  add_lines(lines, kWriteConfiguration);
+  if (!from_package) add_lines(lines, kRegistry);
+  return lines;
+}
 
 }  // namespace
 
-int script_line_count(bool from_package) { return from_package ? kRegistryFirst : kLineCount; }
+int script_line_count(bool from_package) { return static_cast<int>(script_lines(from_package).size()); }
 
 std::string script_text(bool from_package) {
   std::string text;
-  int count = script_line_count(from_package);
-  for (int i = 0; i < count; ++i) {
-    text += kScriptLines[i];
+  for (const std::string& line : script_lines(from_package)) {
+    text += line;
     text += '\n';
   }
   return text;

@@ -3,41 +3,9 @@
 #include <algorithm>
 #include <cctype>
 
-#include "setup.h"
 #include "shipped_files.h"
 
 namespace kv::uninstall {
-
-std::vector<std::string> installed_files() {
-  std::vector<std::string> files = kv::setup::kPayloadFiles;
-  files.push_back("tools/nasm.exe");
-  files.push_back("kavel_paths.cfg");
-  files.push_back("_kavel_setup.ps1");
-  for (const char* f : kShippedDocs)
-    if (f) files.push_back(std::string("docs/") + f);
-  for (const char* f : kShippedDemos)
-    if (f) files.push_back(std::string("demos/") + f);
-  for (const std::string& d : kv::setup::kDemoFiles) {
-    std::string rel = "demos/" + d;
-    if (std::find(files.begin(), files.end(), rel) == files.end()) files.push_back(rel);
-  }
-  return files;
-}
-
-std::vector<std::string> installed_folders() {
-  std::vector<std::string> folders = {"tools", "docs", "demos"};
-  for (const std::string& f : installed_files()) {
-    for (size_t cut = f.rfind('/'); cut != std::string::npos && cut > 0; cut = f.rfind('/', cut - 1)) {
-      std::string folder = f.substr(0, cut);
-      if (std::find(folders.begin(), folders.end(), folder) == folders.end()) folders.push_back(folder);
-    }
-  }
-  std::stable_sort(folders.begin(), folders.end(), [](const std::string& a, const std::string& b) {
-    return std::count(a.begin(), a.end(), '/') > std::count(b.begin(), b.end(), '/');
-  });
-  return folders;
-}
-
 namespace {
 
 std::string normal(std::string s) {
@@ -49,7 +17,36 @@ std::string normal(std::string s) {
   return s;
 }
 
+void add_once(std::vector<std::string>& list, std::string entry) {
+  if (std::find(list.begin(), list.end(), entry) == list.end()) list.push_back(std::move(entry));
+}
+
 }  // namespace
+
+std::vector<std::string> installed_files() {
+  std::vector<std::string> files;
+  for (const shipped::Item& item : shipped::kPayload)
+    if (item.kind != shipped::Kind::folder) files.push_back(shipped::windows_name(item));
+  files.push_back("kavel_paths.cfg");
+  files.push_back("_kavel_setup.ps1");
+  for (std::string_view f : shipped::kFolderFiles) files.emplace_back(f);
+  for (std::string_view d : shipped::kDemos) add_once(files, "demos/" + std::string(d));
+  return files;
+}
+
+std::vector<std::string> installed_folders() {
+  std::vector<std::string> folders;
+  for (const std::string& f : installed_files())
+    for (size_t cut = f.rfind('/'); cut != std::string::npos && cut > 0; cut = f.rfind('/', cut - 1))
+      add_once(folders, f.substr(0, cut));
+  // A shipped folder the tree held no file in is still put down by setup's copy.
+  for (const shipped::Item& item : shipped::kPayload)
+    if (item.kind == shipped::Kind::folder) add_once(folders, std::string(item.name));
+  std::stable_sort(folders.begin(), folders.end(), [](const std::string& a, const std::string& b) {
+    return std::count(a.begin(), a.end(), '/') > std::count(b.begin(), b.end(), '/');
+  });
+  return folders;
+}
 
 std::string path_without(const std::string& path_value, const std::string& folder) {
   const std::string target = normal(folder);

@@ -6,7 +6,6 @@ include_guard(GLOBAL)
 
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 set(KAVEL_WINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix CACHE PATH "Wine prefix of the program tests")
-set(KAVEL_MINGW_LIB /usr/x86_64-w64-mingw32/lib CACHE PATH "Folder of libmsvcrt.a, libkernel32.a, libws2_32.a")
 set(KAVEL_PROGRAM_TIMEOUT 30 CACHE STRING "Seconds a compiled program may run in a test")
 set(KAVEL_TEST_TOOLS ${CMAKE_CURRENT_LIST_DIR}/tools)
 

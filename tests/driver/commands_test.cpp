@@ -224,8 +224,13 @@ TEST(Text, BehavesAsTheLibraryFunctions) {
   EXPECT_EQ(kv::split("a,", ","), (V{"a", ""}));
   EXPECT_EQ(kv::split("abc", ""), (V{"abc"}));
   EXPECT_EQ(kv::split("a--b---c", "--"), (V{"a", "b", "-c"}));
+  // Left to right and not overlapping, as setup relies on when it points the demos'
+  // library paths at the install folder.
   EXPECT_EQ(kv::replace("aaa", "aa", "b"), "ba");
+  EXPECT_EQ(kv::replace("aaaa", "aa", "b"), "bb");
+  EXPECT_EQ(kv::replace("x d:/Kavel/std.kv d:/Kavel", "d:/Kavel", "C:/K"), "x C:/K/std.kv C:/K");
   EXPECT_EQ(kv::replace("abc", "", "x"), "abc");
+  EXPECT_EQ(kv::replace("", "a", "x"), "");
   EXPECT_EQ(kv::replace("a/b/c", "/", "\\"), "a\\b\\c");
   EXPECT_EQ(kv::trim(" \t\r\n \r"), "");
   EXPECT_EQ(kv::trim("\t x y \r\n"), "x y");

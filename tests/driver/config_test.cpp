@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "config.h"
+#include "config_keys.h"
 #include "text.h"
 
 namespace {
@@ -45,14 +46,20 @@ TEST(Configuration, BlanksAroundTheEqualsSignDoNotMatch) {
 
 TEST(Configuration, EmptyFileGivesEmptyValuesNotFallbacks) {
   kv::ToolPaths t = from_text("");
-  EXPECT_EQ(t.nasm, "");
-  EXPECT_EQ(t.link, "");
-  EXPECT_EQ(t.msvcrt, "");
-  EXPECT_EQ(t.kernel32, "");
-  EXPECT_EQ(t.ws2_32, "");
-  EXPECT_EQ(t.rc, "");
-  EXPECT_EQ(t.run, "");
+  for (const auto& k : kv::kConfigKeys) EXPECT_EQ(t.*k.field, "") << k.key;
   EXPECT_FALSE(kv::tools_present(t));
+}
+
+// Each key fills its own member and no other, on the hosts that read it.
+TEST(Configuration, EveryKeyReachesItsOwnMember) {
+  for (const auto& k : kv::kConfigKeys) {
+    for (kv::Host host : {kv::Host::posix, kv::Host::windows}) {
+      kv::ToolPaths t = from_text(std::string(k.key) + "=/value\n", host);
+      const bool read = k.hosts == kv::ConfigKey::Hosts::all || host == kv::Host::posix;
+      for (const auto& other : kv::kConfigKeys)
+        EXPECT_EQ(t.*other.field, read && other.field == k.field ? "/value" : "") << k.key << " into " << other.key;
+    }
+  }
 }
 
 TEST(Configuration, MissingFileGivesFallbacks) {

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "linux_install.h"
+#include "shipped_files.h"
 
 namespace fs = std::filesystem;
 
@@ -41,9 +42,12 @@ class LinuxInstall : public ::testing::Test {
     tree = root / "tree";
     tools = root / "tools";
     fs::create_directories(home);
-    for (const char* p : {"kavelc", "kavel", "vetter", "lowerir", "opt", "emitasm", "uninstall"}) {
-      spit(payload / p, std::string("#!/bin/sh\necho ") + p + "\n");
-      fs::permissions(payload / p, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+    // Every program the install cannot do without, beside setup; the optional ones are
+    // left out, so the install must report them and go on.
+    for (const auto& item : kv::shipped::kPayload) {
+      if (item.kind != kv::shipped::Kind::program || item.on_linux != kv::shipped::OnLinux::required) continue;
+      spit(payload / item.name, "#!/bin/sh\necho " + std::string(item.name) + "\n");
+      fs::permissions(payload / item.name, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
     }
     spit(payload / "std.kv", "fn int one() -> int [ return 1: ]\n");
     spit(tree / "README.md", "readme\n");

@@ -10,6 +10,9 @@ import stat
 import subprocess
 import sys
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import tables as T  # noqa: E402
+
 failures = []
 
 
@@ -34,10 +37,13 @@ def main():
     os.makedirs(payload)
     for prog in ("setup", "uninstall"):
         shutil.copy2(os.path.join(bin_dir, prog), os.path.join(payload, prog))
-    for prog in ("kavelc", "kavel", "vetter", "lowerir", "opt", "emitasm"):
-        write(os.path.join(payload, prog), "#!/bin/sh\necho \"stand-in %s $*\"\n" % prog, 0o755)
+    # The other programs setup cannot do without are stand-ins that say who they are.
+    for item in T.PAYLOAD:
+        if item.kind == "program" and item.linux == "required" and item.name != "uninstall":
+            write(os.path.join(payload, item.name), "#!/bin/sh\necho \"stand-in %s $*\"\n" % item.name, 0o755)
     write(os.path.join(payload, "std.kv"), "fn int one() -> int [ return 1: ]\n")
-    for tool in ("nasm", "lld-link", "llvm-rc", "wine"):
+    programs = [(k.key, k.file) for k in T.CONFIG_KEYS if k.linux == "program"]
+    for _, tool in programs:
         write(os.path.join(tools, tool), "#!/bin/sh\n", 0o755)
     env = {"HOME": home, "PATH": tools + ":/usr/bin:/bin"}
 
@@ -52,7 +58,7 @@ def main():
     check(os.access(os.path.join(install, "emitasm"), os.X_OK), "emitasm not executable")
     with open(os.path.join(install, "kavel_paths.cfg")) as f:
         cfg = f.read()
-    for key, tool in (("NASM", "nasm"), ("LINK", "lld-link"), ("RC", "llvm-rc"), ("RUN", "wine")):
+    for key, tool in programs:
         check("%s=%s/%s\n" % (key, tools, tool) in cfg, "%s line in %r" % (key, cfg))
     # The link runs the installed program.
     p = subprocess.run([os.path.join(home, ".local/bin/kavel"), "x.kv"], stdout=subprocess.PIPE, timeout=30)

@@ -1,14 +1,19 @@
 // setup's Windows behaviour with the command processor and the file system recorded.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "platform.h"
 #include "setup.h"
 #include "setup_script.h"
+#include "shipped_files.h"
+#include "text.h"
 #include "uninstall_plan.h"
 
 namespace {
@@ -77,14 +82,6 @@ TEST(SetupCommands, FileAndFolderCopiesUseWindowsSeparators) {
             "xcopy /Y /I /E /Q \"D:\\x\\docs\" \"C:\\y\\Kavel\\docs\" >NUL");
 }
 
-TEST(SetupText, ReplaceAllIsLeftToRightAndNonOverlapping) {
-  EXPECT_EQ(kv::setup::replace_all("aaaa", "aa", "b"), "bb");
-  EXPECT_EQ(kv::setup::replace_all("aaa", "aa", "b"), "ba");
-  EXPECT_EQ(kv::setup::replace_all("x d:/Kavel/std.kv d:/Kavel", "d:/Kavel", "C:/K"), "x C:/K/std.kv C:/K");
-  EXPECT_EQ(kv::setup::replace_all("abc", "", "z"), "abc");
-  EXPECT_EQ(kv::setup::replace_all("", "a", "z"), "");
-}
-
 TEST(SetupFlag, OnlyAFirstArgumentFromInnoCounts) {
   EXPECT_TRUE(kv::setup::from_package({"--from-inno"}));
   EXPECT_TRUE(kv::setup::from_package({"--from-inno", "x"}));
@@ -97,8 +94,8 @@ TEST(SetupRun, StandaloneCopiesFixesDemosWritesRunsAndDeletesTheScript) {
   Recorder r;
   r.files[kInstall + "/demos/01_hello.kv"] = "use \"d:/Kavel/std.kv\":\r\nstart [ print(\"d:/Kavelx\"): ]\r\n";
   r.files[kInstall + "/demos/demo.kv"] = "no library here\n";
-  for (const auto& d : kv::setup::kDemoFiles)
-    if (d != "01_hello.kv" && d != "demo.kv" && d != "demo2.kv") r.files[kInstall + "/demos/" + d] = "x";
+  for (std::string_view d : kv::shipped::kDemos)
+    if (d != "01_hello.kv" && d != "demo.kv" && d != "demo2.kv") r.files[kInstall + "/demos/" + std::string(d)] = "x";
 
   EXPECT_EQ(kv::setup::run({}, r.host), 0);
   EXPECT_EQ(r.out, read_expected("setup_standalone.out"));
@@ -108,12 +105,12 @@ TEST(SetupRun, StandaloneCopiesFixesDemosWritesRunsAndDeletesTheScript) {
       "mkdir \"C:\\Users\\ann\\AppData\\Local\\Kavel\" 2>NUL",
       "mkdir \"C:\\Users\\ann\\AppData\\Local\\Kavel\\tools\" 2>NUL",
   };
-  for (const auto& f : kv::setup::kPayloadFiles)
-    want.push_back("copy /Y \"D:\\dist\\windows\\" + f + "\" \"C:\\Users\\ann\\AppData\\Local\\Kavel\\" + f + "\" >NUL");
-  want.push_back(
-      "copy /Y \"D:\\dist\\windows\\tools\\nasm.exe\" \"C:\\Users\\ann\\AppData\\Local\\Kavel\\tools\\nasm.exe\" >NUL");
-  want.push_back("xcopy /Y /I /E /Q \"D:\\dist\\windows\\docs\" \"C:\\Users\\ann\\AppData\\Local\\Kavel\\docs\" >NUL");
-  want.push_back("xcopy /Y /I /E /Q \"D:\\dist\\windows\\demos\" \"C:\\Users\\ann\\AppData\\Local\\Kavel\\demos\" >NUL");
+  // Files one by one, folders whole, in payload order.
+  for (const auto& item : kv::shipped::kPayload) {
+    std::string f = kv::backslashed(kv::shipped::windows_name(item));
+    std::string copy = item.kind == kv::shipped::Kind::folder ? "xcopy /Y /I /E /Q " : "copy /Y ";
+    want.push_back(copy + "\"D:\\dist\\windows\\" + f + "\" \"C:\\Users\\ann\\AppData\\Local\\Kavel\\" + f + "\" >NUL");
+  }
   want.push_back("powershell -NoProfile -ExecutionPolicy Bypass -File \"" + kInstall + "/_kavel_setup.ps1\"");
   want.push_back("del \"C:\\Users\\ann\\AppData\\Local\\Kavel\\_kavel_setup.ps1\"");
   EXPECT_EQ(r.commands, want);
@@ -126,7 +123,7 @@ TEST(SetupRun, StandaloneCopiesFixesDemosWritesRunsAndDeletesTheScript) {
 
 TEST(SetupRun, FromPackageSkipsTheCopiesAndTheRegistryPart) {
   Recorder r;
-  for (const auto& d : kv::setup::kDemoFiles) r.files[kInstall + "/demos/" + d] = "use \"d:/Kavel/std.kv\":";
+  for (std::string_view d : kv::shipped::kDemos) r.files[kInstall + "/demos/" + std::string(d)] = "use \"d:/Kavel/std.kv\":";
   EXPECT_EQ(kv::setup::run({"--from-inno"}, r.host), 0);
   EXPECT_EQ(r.out, read_expected("setup_package.out"));
   ASSERT_EQ(r.commands.size(), 2u);
@@ -137,7 +134,7 @@ TEST(SetupRun, FromPackageSkipsTheCopiesAndTheRegistryPart) {
 
 TEST(SetupRun, ADemoThatCannotBeWrittenIsSkippedAndTheRestGoOn) {
   Recorder r;
-  for (const auto& d : kv::setup::kDemoFiles) r.files[kInstall + "/demos/" + d] = "d:/Kavel";
+  for (std::string_view d : kv::shipped::kDemos) r.files[kInstall + "/demos/" + std::string(d)] = "d:/Kavel";
   r.unwritable.push_back(kInstall + "/demos/03_list.kv");
   EXPECT_EQ(kv::setup::run({"--from-inno"}, r.host), 0);
   EXPECT_NE(r.out.find("  fixing demo use-paths...\r\n    (skipped 03_list.kv: runtime error: cannot open file)\r\n\r\n"),
@@ -166,9 +163,13 @@ TEST(SetupRun, WithoutLocalAppDataNothingIsTouched) {
 
 TEST(UninstallPlan, RemovesWhatSetupPutDownAndFoldersDeepestFirst) {
   auto files = kv::uninstall::installed_files();
-  for (const auto& f : kv::setup::kPayloadFiles) EXPECT_NE(std::find(files.begin(), files.end(), f), files.end()) << f;
-  for (const auto& d : kv::setup::kDemoFiles)
-    EXPECT_EQ(std::count(files.begin(), files.end(), "demos/" + d), 1) << d;
+  for (const auto& item : kv::shipped::kPayload) {
+    if (item.kind == kv::shipped::Kind::folder) continue;
+    std::string f = kv::shipped::windows_name(item);
+    EXPECT_NE(std::find(files.begin(), files.end(), f), files.end()) << f;
+  }
+  for (std::string_view d : kv::shipped::kDemos)
+    EXPECT_EQ(std::count(files.begin(), files.end(), "demos/" + std::string(d)), 1) << d;
   for (const char* f : {"tools/nasm.exe", "kavel_paths.cfg", "_kavel_setup.ps1"})
     EXPECT_NE(std::find(files.begin(), files.end(), f), files.end()) << f;
   for (const auto& f : files) {
@@ -180,6 +181,29 @@ TEST(UninstallPlan, RemovesWhatSetupPutDownAndFoldersDeepestFirst) {
     EXPECT_GE(std::count(folders[i - 1].begin(), folders[i - 1].end(), '/'),
               std::count(folders[i].begin(), folders[i].end(), '/'));
   EXPECT_NE(std::find(folders.begin(), folders.end(), "tools"), folders.end());
+}
+
+// A demo missing from the list would ship with its library path unfixed; a listed demo
+// the tree lacks would be reported as skipped by every install.
+TEST(Shipped, TheDemoListNamesEveryDemoOfTheTreeOnce) {
+  std::vector<std::string> in_tree, listed(kv::shipped::kDemos.begin(), kv::shipped::kDemos.end());
+  for (std::string_view f : kv::shipped::kFolderFiles)
+    if (kv::starts_with(f, "demos/") && kv::ends_with(f, ".kv") && f.find('/', 6) == std::string_view::npos)
+      in_tree.emplace_back(f.substr(6));
+  std::sort(in_tree.begin(), in_tree.end());
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ(listed, in_tree);
+}
+
+// What the payload takes from the source tree must be there, or every install lacks it.
+TEST(Shipped, WhatThePayloadTakesFromTheTreeIsThere) {
+  namespace fs = std::filesystem;
+  for (const auto& item : kv::shipped::kPayload) {
+    const char* in_tree = kv::shipped::tree_folder(item);
+    if (!in_tree) continue;
+    fs::path p = fs::path(KAVEL_SOURCE_TREE) / in_tree / item.name;
+    EXPECT_TRUE(item.kind == kv::shipped::Kind::folder ? fs::is_directory(p) : fs::is_regular_file(p)) << p;
+  }
 }
 
 TEST(UninstallPlan, PathLosesOnlyTheInstallFolder) {

@@ -12,12 +12,11 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import tables as T  # noqa: E402
 import wine_util as W  # noqa: E402
 
-PAYLOAD = ["kavelc.exe", "kavel.exe", "vetter.exe", "lowerir.exe", "opt.exe", "emitasm.exe",
-           "emitasm_prev.exe", "std.kv", "kavelweb.kv", "uninstall.exe", "LICENSE", "README.md"]
-DEMOS = ["01_hello.kv", "02_add.kv", "03_list.kv", "04_forloop.kv", "05_objects_functions_trycatch.kv",
-         "06_class_style.kv", "07_map_float.kv", "demo.kv", "demo2.kv", "demoweb.kv"]
+# The payload's files (the folders are copied whole), as named on Windows.
+FILES = [T.windows_name(item) for item in T.PAYLOAD if item.kind != "folder"]
 RULE = "=" * 39
 FAKE_POWERSHELL = (
     "@echo off\r\n"
@@ -54,8 +53,7 @@ def expected_output(install, source, package, skipped):
     lines = [RULE, " Kavel Setup", RULE, "Install directory: " + install, ""]
     if not package:
         lines.append("Source (payload):  " + source)
-        lines += ["  copying " + p for p in PAYLOAD]
-        lines += ["  copying tools/nasm.exe", "  copying docs/", "  copying demos/"]
+        lines += ["  copying " + T.windows_name(item) + ("/" if item.kind == "folder" else "") for item in T.PAYLOAD]
     lines.append("  fixing demo use-paths...")
     lines += ["    (skipped %s: runtime error: cannot open file)" % d for d in skipped]
     lines += ["", "Detecting Visual Studio / Windows SDK, updating PATH...", "stand-in powershell ran", "",
@@ -74,7 +72,7 @@ def main():
     os.makedirs(local)
     # What the build may not have produced yet is stood in for, so every copy is checked.
     stand_ins = []
-    for name in PAYLOAD + ["tools/nasm.exe", "docs/guide.md"]:
+    for name in FILES + ["docs/guide.md"]:
         if not os.path.exists(os.path.join(payload, name)):
             stand_ins.append(name)
             write(os.path.join(payload, name), ("stand-in " + name + "\n").encode())
@@ -83,7 +81,7 @@ def main():
           b"use \"d:/Kavel/std.kv\":\r\nuse \"d:/Kavel/kavelweb.kv\":\r\nstart [ print(\"d:/Kavel\"): ]\r\n")
     write(os.path.join(fake, "powershell.bat"), FAKE_POWERSHELL.encode())
     present = set(os.listdir(os.path.join(payload, "demos")))
-    skipped = [d for d in DEMOS if d not in present]
+    skipped = [d for d in T.DEMOS if d not in present]
 
     install_win = W.winpath(local) + "/Kavel"
     install = os.path.join(local, "Kavel")
@@ -101,7 +99,7 @@ def main():
         want = expected_output(install_win, W.winpath(payload), False, skipped)
         check(out == want, "setup output (run %d):\n%r\nwanted\n%r" % (attempt, out, want))
         check(err == b"", "setup wrote to stderr: %r" % err)
-        for name in PAYLOAD + ["tools/nasm.exe", "docs/guide.md", "docs/deeper/part.md"]:
+        for name in FILES + ["docs/guide.md", "docs/deeper/part.md"]:
             check(os.path.exists(os.path.join(install, name)) and
                   filecmp.cmp(os.path.join(payload, name), os.path.join(install, name), shallow=False),
                   "%s not copied unchanged" % name)
@@ -122,7 +120,7 @@ def main():
     os.remove(os.path.join(fake, "powershell-args.txt"))
     code, out, err = W.cmd_line(prefix, setup_line + " --from-inno", env)
     check(code == 0, "setup --from-inno exit %d" % code)
-    want = expected_output(install_win, "", True, [d for d in DEMOS if d != "demo.kv"])
+    want = expected_output(install_win, "", True, [d for d in T.DEMOS if d != "demo.kv"])
     check(out == want, "setup --from-inno output:\n%r\nwanted\n%r" % (out, want))
     check(sorted(os.listdir(install)) == ["demos"], "--from-inno copied: %s" % os.listdir(install))
     check(read(os.path.join(install, "demos", "demo.kv")) == ("use \"%s/std.kv\":\n" % install_win).encode(),

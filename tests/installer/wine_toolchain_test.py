@@ -18,6 +18,7 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import tables as T  # noqa: E402
 import wine_util as W  # noqa: E402
 
 STAGES_KV = ["vetter", "lowerir"]
@@ -199,9 +200,15 @@ def driver(dist, linux_bin, prefix, work, tree):
             f.write('#!/bin/sh\nmarker=$1\nshift\n%s "$@"\necho $? > "$marker.part"\nmv "$marker.part" "$marker"\n'
                     % tool)
         os.chmod(os.path.join(wrap, name + ".sh"), 0o755)
+    # Every key a Windows host reads: the shims for NASM and LINK, the machine's import
+    # libraries, and no resource compiler.
+    shims = {"NASM": wrap + "/nasm.exe", "LINK": wrap + "/link.exe"}
+    cfg = ""
+    for k in T.CONFIG_KEYS:
+        if k.hosts == "all":
+            cfg += "%s=%s\r\n" % (k.key, shims.get(k.key, LIB + "/" + k.file if k.linux == "library" else ""))
     with open(os.path.join(tc, "kavel_paths.cfg"), "wb") as f:
-        f.write(("NASM=%s/nasm.exe\r\nLINK=%s/link.exe\r\nRC=\r\nMSVCRT=%s/libmsvcrt.a\r\n"
-                 "KERNEL32=%s/libkernel32.a\r\nWS2_32=%s/libws2_32.a\r\n" % (wrap, wrap, LIB, LIB, LIB)).encode())
+        f.write(cfg.encode())
     # TEMP as a Unix-style absolute path: valid on drive Z: and for the Unix tools alike.
     set_temp = "set TEMP=" + temp
     kavelc = W.winpath(os.path.join(tc, "kavelc.exe"))
