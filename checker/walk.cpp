@@ -102,7 +102,7 @@ class Checker {
     main_walk();
     CheckResult result;
     result.error_count = error_count_;
-    result.token_count = count_ - 1;
+    result.token_count = ts_.count() - 1;
     if (sink_ && !diag_.empty()) {
       sink_(diag_);
       diag_.clear();
@@ -113,33 +113,22 @@ class Checker {
 
  private:
   // ---- token stream -------------------------------------------------------------
+  // The tokens are read through the shared cursor; ids_ holds each token's value
+  // interned, at the same index (0: the placeholder).
   void lex_all() {
-    lexed_ = lex(ex_.text);
-    count_ = lexed_.size() + 1;
-    kind_.reserve(count_);
-    value_.reserve(count_);
-    pos_.reserve(count_);
-    kind_.push_back(TokKind::Sym);  // placeholder "~" at index 0
-    value_.push_back(names_.add("~"));
-    pos_.push_back(0);
-    for (const Token& t : lexed_) {
-      kind_.push_back(t.kind);
-      value_.push_back(names_.add(t.value));
-      pos_.push_back(t.pos);
-    }
+    ts_ = TokenCursor(ex_.text);
+    ids_.reserve(ts_.count());
+    for (size_t i = 0; i < ts_.count(); ++i) ids_.push_back(names_.add(ts_.token(i).value));
   }
 
-  TokKind peek_kind() const { return cursor_ < count_ ? kind_[cursor_] : TokKind::Eof; }
-  int32_t peek_value() const { return cursor_ < count_ ? value_[cursor_] : kEmpty; }
-  int32_t peek_value_next() const { return cursor_ + 1 < count_ ? value_[cursor_ + 1] : kEmpty; }
-  void advance() { ++cursor_; }
-  bool at_end() const { return cursor_ >= count_; }
-  bool is_sym(int32_t sym) const {
-    return cursor_ < count_ && kind_[cursor_] == TokKind::Sym && value_[cursor_] == sym;
-  }
-  bool is_kw(int32_t kw) const {
-    return cursor_ < count_ && kind_[cursor_] == TokKind::Kw && value_[cursor_] == kw;
-  }
+  int32_t id_at(size_t i) const { return i < ts_.count() ? ids_[i] : kEmpty; }
+  TokKind peek_kind() const { return ts_.peek_kind(); }
+  int32_t peek_value() const { return id_at(ts_.index()); }
+  int32_t peek_value_next() const { return id_at(ts_.index() + 1); }
+  void advance() { ts_.advance(); }
+  bool at_end() const { return ts_.at_end(); }
+  bool is_sym(int32_t sym) const { return peek_kind() == TokKind::Sym && peek_value() == sym; }
+  bool is_kw(int32_t kw) const { return peek_kind() == TokKind::Kw && peek_value() == kw; }
   // A function header's result type: "int" unless "->" and a type follow.
   int32_t return_type() {
     if (!is_sym(kArrow)) return kInt;
@@ -149,7 +138,7 @@ class Checker {
     return result;
   }
   // Position of the token under the cursor; past the end, the end of the text.
-  size_t position() const { return cursor_ < count_ ? pos_[cursor_] : ex_.text.size(); }
+  size_t position() const { return ts_.position(); }
   std::string_view text(int32_t id) const { return names_.text(id); }
 
   void expect_sym(int32_t sym) {
@@ -176,9 +165,9 @@ class Checker {
   }
 
   void report_error(std::string_view message) {
-    const size_t at = cursor_ < count_ ? cursor_ : count_ - 1;
+    const size_t at = at_end() ? ts_.count() - 1 : ts_.index();
     diag_ += "[err] [type error] ";
-    diag_ += source_location(ex_, pos_[at]);
+    diag_ += source_location(ex_, ts_.token(at).pos);
     diag_ += ": ";
     diag_ += message;
     diag_ += " near ";
@@ -263,9 +252,9 @@ class Checker {
 
   // ---- declaration pre-pass -----------------------------------------------------------
   void declaration_prepass() {
-    const size_t saved = cursor_;
-    cursor_ = 1;
-    while (cursor_ < count_) {
+    const size_t saved = ts_.index();
+    ts_.seek(1);
+    while (!at_end()) {
       if (is_kw(kRec)) {
         advance();
         const int32_t name = peek_value();
@@ -273,7 +262,7 @@ class Checker {
         advance();
         records_.emplace(name, file);
         advance();
-        while (cursor_ < count_ && !is_sym(kRBracket)) {
+        while (!at_end() && !is_sym(kRBracket)) {
           bool is_private = false;
           if (is_kw(kPrivate)) {
             advance();
@@ -292,7 +281,7 @@ class Checker {
         enums_.insert(peek_value());
         advance();
         advance();
-        while (cursor_ < count_ && !is_sym(kRBracket)) {
+        while (!at_end() && !is_sym(kRBracket)) {
           advance();
           advance();
         }
@@ -320,7 +309,7 @@ class Checker {
         advance();
       }
     }
-    cursor_ = saved;
+    ts_.seek(saved);
   }
 
   // ---- nesting limit --------------------------------------------------------------
@@ -337,9 +326,9 @@ class Checker {
       cut_off_ = true;
     }
     int64_t balance = 0;
-    while (cursor_ < count_) {
-      if (kind_[cursor_] == TokKind::Sym) {
-        const int32_t v = value_[cursor_];
+    while (!at_end()) {
+      if (peek_kind() == TokKind::Sym) {
+        const int32_t v = peek_value();
         if (v == kLParen || v == kLBracket || v == kLBrace) {
           ++balance;
         } else if (v == kRParen || v == kRBracket || v == kRBrace) {
@@ -361,22 +350,22 @@ class Checker {
   // A statement always consumes a token, except when it is cut off at the nesting limit
   // in front of a closing bracket; the loops over statements then step over that token.
   void check_statement_advancing() {
-    const size_t before = cursor_;
+    const size_t before = ts_.index();
     check_statement();
-    if (cursor_ == before) advance();
+    if (ts_.index() == before) advance();
   }
 
   // ---- main walk ------------------------------------------------------------------
   void main_walk() {
-    cursor_ = 1;
-    while (cursor_ < count_) {
+    ts_.seek(1);
+    while (!at_end()) {
       if (is_kw(kFn)) {
         check_function();
       } else if (is_kw(kRec)) {
         advance();
         advance();
         advance();
-        while (cursor_ < count_ && !is_sym(kRBracket)) {
+        while (!at_end() && !is_sym(kRBracket)) {
           if (is_kw(kPrivate)) advance();
           advance();
           advance();
@@ -391,7 +380,7 @@ class Checker {
         advance();
         advance();
         advance();
-        while (cursor_ < count_ && !is_sym(kRBracket)) {
+        while (!at_end() && !is_sym(kRBracket)) {
           advance();
           advance();
         }
@@ -434,7 +423,7 @@ class Checker {
   void check_block() {
     if (!enter_nested()) return;
     expect_sym(kLBracket);
-    while (cursor_ < count_ && !is_sym(kRBracket)) check_statement_advancing();
+    while (!at_end() && !is_sym(kRBracket)) check_statement_advancing();
     expect_sym(kRBracket);
     leave_nested();
   }
@@ -587,7 +576,7 @@ class Checker {
     advance();
     advance();  // the subject, a single token
     expect_sym(kLBracket);
-    while (!is_kw(kElse) && !is_sym(kRBracket) && cursor_ < count_) {
+    while (!is_kw(kElse) && !is_sym(kRBracket) && !at_end()) {
       check_primary();
       check_block();
     }
@@ -828,12 +817,8 @@ class Checker {
   // ---- state ----------------------------------------------------------------------
   const Expansion& ex_;
   const DiagnosticSink& sink_;
-  std::vector<Token> lexed_;  // owns the token texts the interner points into
-  std::vector<TokKind> kind_;
-  std::vector<int32_t> value_;
-  std::vector<size_t> pos_;
-  size_t count_ = 1;
-  size_t cursor_ = 1;
+  TokenCursor ts_;              // owns the token texts the interner points into
+  std::vector<int32_t> ids_;    // the interned value of every token of ts_
   int depth_ = 0;
   bool cut_off_ = false;
   int32_t current_return_type_ = kInt;

@@ -6,39 +6,6 @@
 
 namespace kv::frontend {
 
-namespace {
-const std::string kEmpty;
-}
-
-void TokenStream::load(std::string_view text) {
-  tokens = lex(text);
-  cursor = 1;
-}
-
-TokKind Parser::peek_kind() const { return at_end() ? TokKind::Eof : ts_.at(ts_.cursor).kind; }
-
-const std::string& Parser::peek_value() const {
-  return at_end() ? kEmpty : ts_.at(ts_.cursor).value;
-}
-
-const std::string& Parser::peek_value_next() const {
-  return ts_.cursor + 1 >= ts_.count() ? kEmpty : ts_.at(ts_.cursor + 1).value;
-}
-
-bool Parser::at_sym(std::string_view s) const {
-  return peek_kind() == TokKind::Sym && peek_value() == s;
-}
-
-bool Parser::at_kw(std::string_view k) const {
-  return peek_kind() == TokKind::Kw && peek_value() == k;
-}
-
-bool Parser::next_is_sym(std::string_view s) const {
-  if (ts_.cursor + 1 >= ts_.count()) return false;
-  const Token& t = ts_.at(ts_.cursor + 1);
-  return t.kind == TokKind::Sym && t.value == s;
-}
-
 // A token quoted in a diagnostic is cut after kMaxDiagValue bytes: the same long literal
 // can be reported once per open nesting level, and a full copy each time would make the
 // diagnostics grow with the square of the source.
@@ -52,26 +19,26 @@ void Parser::append_diag_value(std::string& message, std::string_view value) {
 }
 
 void Parser::expect_sym(std::string_view s) {
-  if (at_sym(s)) {
-    advance();
+  if (ts_.at_sym(s)) {
+    ts_.advance();
     return;
   }
   std::string m = "lowerir: expected '";
   m += s;
-  m += "' at pos " + std::to_string(ts_.cursor) + " got ";
-  append_diag_value(m, peek_value());
+  m += "' at pos " + std::to_string(ts_.index()) + " got ";
+  append_diag_value(m, ts_.peek_value());
   diag(m);
 }
 
 void Parser::expect_kw(std::string_view k) {
-  if (at_kw(k)) {
-    advance();
+  if (ts_.at_kw(k)) {
+    ts_.advance();
     return;
   }
   std::string m = "lowerir: expected kw '";
   m += k;
-  m += "' at pos " + std::to_string(ts_.cursor) + " got ";
-  append_diag_value(m, peek_value());
+  m += "' at pos " + std::to_string(ts_.index()) + " got ";
+  append_diag_value(m, ts_.peek_value());
   diag(m);
 }
 
@@ -82,8 +49,8 @@ void Parser::emit_trypops(int64_t n) {
 bool Parser::enter() {
   if (depth_ >= kMaxNesting) {
     diag("lowerir: nesting deeper than " + std::to_string(kMaxNesting) + " levels at pos " +
-         std::to_string(ts_.cursor));
-    advance();
+         std::to_string(ts_.index()));
+    ts_.advance();
     return false;
   }
   ++depth_;
@@ -112,8 +79,8 @@ void Parser::short_circuit_tail(int64_t label) {
 void Parser::or_level() {
   and_level();
   // "or" directly before a block belongs to the statement around the expression.
-  while (at_kw("or") && !next_is_sym("[")) {
-    advance();
+  while (ts_.at_kw("or") && !ts_.next_is_sym("[")) {
+    ts_.advance();
     const int64_t l = short_circuit_head(Op::Jt);
     and_level();
     short_circuit_tail(l);
@@ -122,8 +89,8 @@ void Parser::or_level() {
 
 void Parser::and_level() {
   not_level();
-  while (at_kw("and")) {
-    advance();
+  while (ts_.at_kw("and")) {
+    ts_.advance();
     const int64_t l = short_circuit_head(Op::Jf);
     not_level();
     short_circuit_tail(l);
@@ -132,8 +99,8 @@ void Parser::and_level() {
 
 void Parser::not_level() {
   int64_t nots = 0;
-  while (at_kw("not")) {
-    advance();
+  while (ts_.at_kw("not")) {
+    ts_.advance();
     ++nots;
   }
   comparison();
@@ -155,11 +122,11 @@ void Parser::emit_binary(std::string_view op) { emit(Op::Bin, op); }
 void Parser::comparison() {
   additive();
   for (;;) {
-    if (peek_kind() != TokKind::Sym) return;
-    const std::string& v = peek_value();
+    if (ts_.peek_kind() != TokKind::Sym) return;
+    const std::string& v = ts_.peek_value();
     if (v != "==" && v != "!=" && v != "<" && v != ">" && v != "<=" && v != ">=") return;
     const std::string_view op = operator_text(v);
-    advance();
+    ts_.advance();
     additive();
     emit_binary(op);
   }
@@ -168,11 +135,11 @@ void Parser::comparison() {
 void Parser::additive() {
   multiplicative();
   for (;;) {
-    if (peek_kind() != TokKind::Sym) return;
-    const std::string& v = peek_value();
+    if (ts_.peek_kind() != TokKind::Sym) return;
+    const std::string& v = ts_.peek_value();
     if (v != "+" && v != "-") return;
     const std::string_view op = operator_text(v);
-    advance();
+    ts_.advance();
     multiplicative();
     emit_binary(op);
   }
@@ -181,11 +148,11 @@ void Parser::additive() {
 void Parser::multiplicative() {
   unary();
   for (;;) {
-    if (peek_kind() != TokKind::Sym) return;
-    const std::string& v = peek_value();
+    if (ts_.peek_kind() != TokKind::Sym) return;
+    const std::string& v = ts_.peek_value();
     if (v != "*" && v != "/" && v != "%") return;
     const std::string_view op = operator_text(v);
-    advance();
+    ts_.advance();
     unary();
     emit_binary(op);
   }
@@ -193,8 +160,8 @@ void Parser::multiplicative() {
 
 void Parser::unary() {
   int64_t negs = 0;
-  while (at_sym("-")) {
-    advance();
+  while (ts_.at_sym("-")) {
+    ts_.advance();
     ++negs;
   }
   postfix();
@@ -203,8 +170,8 @@ void Parser::unary() {
 
 void Parser::postfix() {
   primary();
-  while (at_sym("{")) {
-    advance();
+  while (ts_.at_sym("{")) {
+    ts_.advance();
     expr();
     expect_sym("}");
     emit(Op::Index);
@@ -213,11 +180,11 @@ void Parser::postfix() {
 
 int64_t Parser::argument_list() {
   int64_t n = 0;
-  if (!at_sym(")")) {
+  if (!ts_.at_sym(")")) {
     expr();
     n = 1;
-    while (at_sym(",")) {
-      advance();
+    while (ts_.at_sym(",")) {
+      ts_.advance();
       expr();
       ++n;
     }
@@ -227,23 +194,23 @@ int64_t Parser::argument_list() {
 }
 
 void Parser::collection_literal() {
-  advance();  // "{"
+  ts_.advance();  // "{"
   int64_t count = 0;
   bool is_map = false;
-  if (!at_sym("}")) {
+  if (!ts_.at_sym("}")) {
     expr();
     count = 1;
-    if (at_sym("->")) {
-      advance();
+    if (ts_.at_sym("->")) {
+      ts_.advance();
       expr();
       is_map = true;
     }
-    while (at_sym(",")) {
-      advance();
+    while (ts_.at_sym(",")) {
+      ts_.advance();
       expr();
       ++count;
-      if (at_sym("->")) {
-        advance();
+      if (ts_.at_sym("->")) {
+        ts_.advance();
         expr();
       }
     }
@@ -253,12 +220,12 @@ void Parser::collection_literal() {
 }
 
 void Parser::kvlog_form() {
-  advance();  // "kvlog"
+  ts_.advance();  // "kvlog"
   std::string level = "info";
-  if (at_sym(".")) {
-    advance();
-    level = peek_value();
-    advance();
+  if (ts_.at_sym(".")) {
+    ts_.advance();
+    level = ts_.peek_value();
+    ts_.advance();
   }
   expect_sym("(");
   const int64_t n = argument_list();
@@ -268,20 +235,20 @@ void Parser::kvlog_form() {
 // Only the nesting forms stay in this frame; every leaf is lowered out of line so deep
 // nesting costs as little stack as possible per level.
 void Parser::primary() {
-  const TokKind kind = peek_kind();
+  const TokKind kind = ts_.peek_kind();
   if (kind == TokKind::Num) {
     primary_number();
   } else if (kind == TokKind::Str) {
     primary_text();
-  } else if (at_kw("true") || at_kw("false")) {
+  } else if (ts_.at_kw("true") || ts_.at_kw("false")) {
     emit_leaf(Op::Const);
-  } else if (at_sym("(")) {
-    advance();
+  } else if (ts_.at_sym("(")) {
+    ts_.advance();
     expr();
     expect_sym(")");
-  } else if (at_sym("{")) {
+  } else if (ts_.at_sym("{")) {
     collection_literal();
-  } else if (at_kw("kvlog")) {
+  } else if (ts_.at_kw("kvlog")) {
     kvlog_form();
   } else if (kind == TokKind::Id) {
     primary_name();
@@ -291,17 +258,17 @@ void Parser::primary() {
 }
 
 [[gnu::noinline]] void Parser::emit_leaf(Op op) {
-  emit(op, peek_value());
-  advance();
+  emit(op, ts_.peek_value());
+  ts_.advance();
 }
 
 [[gnu::noinline]] void Parser::primary_number() {
-  emit_leaf(peek_value().find('.') != std::string::npos ? Op::ConstF : Op::Const);
+  emit_leaf(ts_.peek_value().find('.') != std::string::npos ? Op::ConstF : Op::Const);
 }
 
 [[gnu::noinline]] void Parser::primary_text() {
-  std::string raw = peek_value();
-  advance();
+  std::string raw = ts_.peek_value();
+  ts_.advance();
   if (raw.find("${") != std::string::npos)
     lower_interpolation(raw);
   else
@@ -309,24 +276,24 @@ void Parser::primary() {
 }
 
 [[gnu::noinline]] void Parser::primary_name() {
-  const std::string name = peek_value();
-  advance();
+  const std::string name = ts_.peek_value();
+  ts_.advance();
   if (enums_.is_enum(name)) {
     expect_sym(".");
-    const std::string variant = peek_value();
-    advance();
+    const std::string variant = ts_.peek_value();
+    ts_.advance();
     emit(Op::Const, std::to_string(enums_.ordinal(name, variant)));
-  } else if (at_sym("(")) {
-    advance();
+  } else if (ts_.at_sym("(")) {
+    ts_.advance();
     const int64_t n = argument_list();
     if (record_names_.contains(name))
       emit(Op::New, name);
     else
       emit(Op::Call, name, std::to_string(n));
-  } else if (at_sym(".")) {
-    advance();
-    const std::string field = peek_value();
-    advance();
+  } else if (ts_.at_sym(".")) {
+    ts_.advance();
+    const std::string field = ts_.peek_value();
+    ts_.advance();
     emit(Op::Load, name);
     emit(Op::FGet, symbols_.type_of(name), field);
   } else {
@@ -336,18 +303,18 @@ void Parser::primary() {
 
 [[gnu::noinline]] void Parser::unexpected() {
   std::string m = "lowerir: unexpected '";
-  append_diag_value(m, peek_value());
+  append_diag_value(m, ts_.peek_value());
   m += "' (kind=";
-  m += kind_name(peek_kind());
-  m += ") at pos " + std::to_string(ts_.cursor);
+  m += kind_name(ts_.peek_kind());
+  m += ") at pos " + std::to_string(ts_.index());
   diag(m);
-  advance();
+  ts_.advance();
 }
 
 void Parser::lower_interpolation(const std::string& raw) {
   if (interpolation_depth_ >= kMaxInterpolationNesting) {
     diag("lowerir: interpolation nested deeper than " + std::to_string(kMaxInterpolationNesting) +
-         " levels at pos " + std::to_string(ts_.cursor - 1));
+         " levels at pos " + std::to_string(ts_.index() - 1));
     return;
   }
   ++interpolation_depth_;
@@ -367,9 +334,8 @@ void Parser::lower_interpolation(const std::string& raw) {
     if (close == std::string::npos) close = raw.size();
     pos = close < raw.size() ? close + 1 : raw.size();
 
-    TokenStream saved = std::move(ts_);
-    ts_ = TokenStream{};
-    ts_.load(std::string_view(raw).substr(start, close - start));
+    TokenCursor saved = std::move(ts_);
+    ts_ = TokenCursor(std::string_view(raw).substr(start, close - start));
     expr();
     ts_ = std::move(saved);
 

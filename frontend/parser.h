@@ -16,18 +16,6 @@ namespace kv::frontend {
 
 using ir::Op;
 
-// The tokens of one text with a placeholder at index 0, so the first real token is
-// number 1: token numbers in diagnostics are these indices.
-// The placeholder is not stored: token number i lives at tokens[i - 1].
-struct TokenStream {
-  std::vector<Token> tokens;
-  size_t cursor = 1;
-
-  void load(std::string_view text);
-  size_t count() const { return tokens.size() + 1; }
-  const Token& at(size_t i) const { return tokens[i - 1]; }
-};
-
 class Parser {
  public:
   explicit Parser(Sink& sink) : sink_(sink) {}
@@ -35,15 +23,7 @@ class Parser {
   void program(std::string_view expanded);  // top level
 
  private:
-  // Token stream.
-  TokKind peek_kind() const;
-  const std::string& peek_value() const;
-  const std::string& peek_value_next() const;
-  bool at_end() const { return ts_.cursor >= ts_.count(); }
-  bool at_sym(std::string_view s) const;
-  bool at_kw(std::string_view k) const;
-  bool next_is_sym(std::string_view s) const;
-  void advance() { ++ts_.cursor; }
+  // Expectations on the token under the cursor (ts_): advance past it, or report.
   void expect_sym(std::string_view s);
   void expect_kw(std::string_view k);
   // Every IR line is written through the opcode table.
@@ -110,7 +90,7 @@ class Parser {
   void enumeration();
 
   Sink& sink_;
-  TokenStream ts_;
+  TokenCursor ts_;
   int64_t label_counter_ = 0;
   int depth_ = 0;
   int interpolation_depth_ = 0;

@@ -7,22 +7,22 @@ namespace kv::frontend {
 void Parser::block() {
   if (!enter()) return;
   expect_sym("[");
-  while (!at_end() && !at_sym("]")) statement();
+  while (!ts_.at_end() && !ts_.at_sym("]")) statement();
   expect_sym("]");
   leave();
 }
 
 void Parser::statement() {
-  if (peek_kind() == TokKind::Kw) {
-    const std::string& k = peek_value();
+  if (ts_.peek_kind() == TokKind::Kw) {
+    const std::string& k = ts_.peek_value();
     if (k == "let") {
       let_statement();
       return;
     }
     if (k == "fix") {
-      advance();
-      const std::string name = peek_value();
-      advance();
+      ts_.advance();
+      const std::string name = ts_.peek_value();
+      ts_.advance();
       expect_sym("=");
       expr();
       emit(Op::Fix, name);
@@ -30,7 +30,7 @@ void Parser::statement() {
       return;
     }
     if (k == "give") {
-      advance();
+      ts_.advance();
       expr();
       emit_trypops(try_depth_);
       emit(Op::Ret);
@@ -39,7 +39,7 @@ void Parser::statement() {
     }
     if (k == "stop" || k == "skip") {
       const bool is_stop = k == "stop";
-      advance();
+      ts_.advance();
       emit_trypops(try_depth_ - loop_try_.back());
       emit(Op::Jmp, label_name(is_stop ? loop_break_.back() : loop_continue_.back()));
       expect_sym(":");
@@ -59,9 +59,9 @@ void Parser::statement() {
       return;
     }
     if (k == "spawn") {
-      advance();
-      const std::string fn = peek_value();
-      advance();
+      ts_.advance();
+      const std::string fn = ts_.peek_value();
+      ts_.advance();
       expect_sym("(");
       expect_sym(")");
       emit(Op::Spawn, fn);
@@ -69,7 +69,7 @@ void Parser::statement() {
       return;
     }
     if (k == "yield") {
-      advance();
+      ts_.advance();
       emit(Op::Yield);
       expect_sym(":");
       return;
@@ -83,7 +83,7 @@ void Parser::statement() {
       return;
     }
   }
-  if (peek_kind() == TokKind::Id && (next_is_sym(".") || next_is_sym("=") || next_is_sym("{"))) {
+  if (ts_.peek_kind() == TokKind::Id && (ts_.next_is_sym(".") || ts_.next_is_sym("=") || ts_.next_is_sym("{"))) {
     name_statement();
     return;
   }
@@ -93,14 +93,14 @@ void Parser::statement() {
 }
 
 void Parser::let_statement() {
-  advance();  // "let"
-  const std::string type = peek_value();
-  advance();
-  const std::string name = peek_value();
-  advance();
+  ts_.advance();  // "let"
+  const std::string type = ts_.peek_value();
+  ts_.advance();
+  const std::string name = ts_.peek_value();
+  ts_.advance();
   symbols_.add(name, type);
-  if (at_sym("=")) {
-    advance();
+  if (ts_.at_sym("=")) {
+    ts_.advance();
     expr();
     emit(Op::Decl, type, name, "1");
   } else {
@@ -119,33 +119,33 @@ void Parser::let_statement() {
 
 // N "." F ["=" E] ":", N "=" E ":", N "{" I "}" ["=" E] ":"
 void Parser::name_statement() {
-  const std::string name = peek_value();
-  advance();
-  if (at_sym(".")) {
-    advance();
-    const std::string field = peek_value();
-    advance();
+  const std::string name = ts_.peek_value();
+  ts_.advance();
+  if (ts_.at_sym(".")) {
+    ts_.advance();
+    const std::string field = ts_.peek_value();
+    ts_.advance();
     emit(Op::Load, name);
     const std::string& type = symbols_.type_of(name);
-    if (at_sym("=")) {
-      advance();
+    if (ts_.at_sym("=")) {
+      ts_.advance();
       expr();
       emit(Op::FSet, type, field);
     } else {
       emit(Op::FGet, type, field);
       emit(Op::Pop);
     }
-  } else if (at_sym("=")) {
-    advance();
+  } else if (ts_.at_sym("=")) {
+    ts_.advance();
     expr();
     emit(Op::Store, name);
   } else {
-    advance();  // "{"
+    ts_.advance();  // "{"
     emit(Op::Load, name);
     expr();
     expect_sym("}");
-    if (at_sym("=")) {
-      advance();
+    if (ts_.at_sym("=")) {
+      ts_.advance();
       expr();
       emit(Op::SetIdx);
     } else {
@@ -157,9 +157,9 @@ void Parser::name_statement() {
 }
 
 void Parser::loop_statement() {
-  advance();  // "loop"
-  if (at_kw("while")) {
-    advance();
+  ts_.advance();  // "loop"
+  if (ts_.at_kw("while")) {
+    ts_.advance();
     const int64_t start = new_label();
     const int64_t end = new_label();
     emit_label(start);
@@ -176,16 +176,16 @@ void Parser::loop_statement() {
     emit_label(end);
     return;
   }
-  if (peek_kind() == TokKind::Id && peek_value_next() == "in") {
-    const std::string var = peek_value();
-    advance();
-    advance();
+  if (ts_.peek_kind() == TokKind::Id && ts_.peek_value_next() == "in") {
+    const std::string var = ts_.peek_value();
+    ts_.advance();
+    ts_.advance();
     expr();
-    if (at_kw("to")) {
-      advance();
+    if (ts_.at_kw("to")) {
+      ts_.advance();
       expr();
-      if (at_kw("step")) {
-        advance();
+      if (ts_.at_kw("step")) {
+        ts_.advance();
         expr();
       } else {
         emit(Op::Const, "none");
@@ -225,7 +225,7 @@ void Parser::loop_tail(const std::string& var) {
 }
 
 void Parser::try_statement() {
-  advance();  // "try"
+  ts_.advance();  // "try"
   const int64_t handler = new_label();
   const int64_t end = new_label();
   emit(Op::TryPush, label_name(handler));
@@ -241,7 +241,7 @@ void Parser::try_statement() {
 }
 
 void Parser::when_statement() {
-  advance();  // "when"
+  ts_.advance();  // "when"
   const int64_t end = new_label();
   for (;;) {
     const int64_t next = new_label();
@@ -250,23 +250,23 @@ void Parser::when_statement() {
     block();
     emit(Op::Jmp, label_name(end));
     emit_label(next);
-    if (!at_kw("or")) break;
-    advance();
+    if (!ts_.at_kw("or")) break;
+    ts_.advance();
   }
-  if (at_kw("else")) {
-    advance();
+  if (ts_.at_kw("else")) {
+    ts_.advance();
     block();
   }
   emit_label(end);
 }
 
 void Parser::match_statement() {
-  advance();  // "match"
-  const std::string subject = peek_value();
-  advance();
+  ts_.advance();  // "match"
+  const std::string subject = ts_.peek_value();
+  ts_.advance();
   expect_sym("[");
   const int64_t end = new_label();
-  while (!at_end() && !at_kw("else") && !at_sym("]")) {
+  while (!ts_.at_end() && !ts_.at_kw("else") && !ts_.at_sym("]")) {
     const int64_t next = new_label();
     emit(Op::Load, subject);
     primary();
@@ -276,8 +276,8 @@ void Parser::match_statement() {
     emit(Op::Jmp, label_name(end));
     emit_label(next);
   }
-  if (at_kw("else")) {
-    advance();
+  if (ts_.at_kw("else")) {
+    ts_.advance();
     block();
   }
   expect_sym("]");
