@@ -32,8 +32,4 @@ CheckResult check(const Expansion& ex, const DiagnosticSink& sink = {});
 CheckResult check_source(const std::string& main_path, const std::string& main_text,
                          const UseReader& reader, const DiagnosticSink& sink = {});
 
-// How deep blocks and expressions may nest before the rest of the construct is skipped
-// with the diagnostic "nesting deeper than <limit> levels".
-inline constexpr int kMaxNesting = 1000;
-
 }  // namespace kv::vetter

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "grammar.h"
 #include "lexer.h"
 #include "vetter.h"
 
@@ -28,9 +29,9 @@ enum Fixed : int32_t {
   kLet, kFix, kGive, kStop, kSkip, kKvlog, kLoop, kWhile, kIn, kTo, kStep, kTry, kCatch,
   kSpawn, kYield, kWhen, kOr, kElse, kMatch, kAnd, kNot, kTrue, kFalse, kRec, kEnum, kUse,
   kStart, kPrivate,
-  // symbols the walk looks at
+  // symbols the walk looks at (the two-operand operators come from kBinaryLevels)
   kLParen, kRParen, kLBracket, kRBracket, kLBrace, kRBrace, kComma, kColon, kDot, kAssign,
-  kPlus, kMinus, kStar, kSlash, kPercent, kLess, kGreater, kEq, kNe, kLe, kGe, kArrow,
+  kMinus, kArrow,
   kFixedCount
 };
 
@@ -39,8 +40,7 @@ constexpr std::string_view kFixedTexts[kFixedCount] = {
     "let", "fix", "give", "stop", "skip", "kvlog", "loop", "while", "in", "to", "step", "try",
     "catch", "spawn", "yield", "when", "or", "else", "match", "and", "not", "true", "false",
     "rec", "enum", "use", "start", "private",
-    "(", ")", "[", "]", "{", "}", ",", ":", ".", "=", "+", "-", "*", "/", "%", "<", ">", "==",
-    "!=", "<=", ">=", "->"};
+    "(", ")", "[", "]", "{", "}", ",", ":", ".", "=", "-", "->"};
 
 // The built-in functions and their result types, in the order they are entered.
 constexpr std::pair<std::string_view, Fixed> kBuiltins[] = {
@@ -313,7 +313,8 @@ class Checker {
   }
 
   // ---- nesting limit --------------------------------------------------------------
-  // Blocks and expressions recurse on the native stack. Past the limit the rest of the
+  // Blocks, expressions, and each "not" and unary "-" (kMaxNesting levels together)
+  // recurse on the native stack. Past the limit the rest of the
   // construct (up to the closing bracket of the enclosing one, or a ":") is skipped.
   // One diagnostic is written per cut: skips at the same depth that follow it are quiet.
   bool enter_nested() {
@@ -624,43 +625,34 @@ class Checker {
       }
       return kBool;
     }
-    return check_comparison();
+    return check_binary(0);
   }
 
-  int32_t check_comparison() {
-    int32_t type = check_additive();
-    while (peek_kind() == TokKind::Sym) {
-      const int32_t op = peek_value();
-      if (op != kEq && op != kNe && op != kLess && op != kGreater && op != kLe && op != kGe) break;
-      advance();
-      check_additive();
-      type = kBool;
-    }
-    return type;
-  }
-
-  int32_t check_additive() {
-    int32_t type = check_multiplicative();
-    while (is_sym(kPlus) || is_sym(kMinus)) {
-      const bool plus = is_sym(kPlus);
-      advance();
-      const int32_t right = check_multiplicative();
-      if (plus && (type == kText || right == kText))
-        type = kText;
-      else
-        type = (type == kFloat || right == kFloat) ? kFloat : kInt;
-    }
-    return type;
-  }
-
-  int32_t check_multiplicative() {
+  int32_t check_binary(size_t min_level) {
     int32_t type = check_unary();
-    while (is_sym(kStar) || is_sym(kSlash) || is_sym(kPercent)) {
+    for (;;) {
+      if (peek_kind() != TokKind::Sym) return type;
+      const BinaryOperator op = binary_operator(text(peek_value()));
+      if (op.text.empty() || op.level < min_level) return type;
       advance();
-      const int32_t right = check_unary();
-      type = (type == kFloat || right == kFloat) ? kFloat : kInt;
+      const int32_t right = check_binary(op.level + 1);
+      type = binary_type(kBinaryLevels[op.level].level, op.text, type, right);
     }
-    return type;
+  }
+
+  // The type of `left op right`. Operand types are never compared with each other.
+  static int32_t binary_type(BinaryLevel level, std::string_view op, int32_t left,
+                             int32_t right) {
+    switch (level) {
+      case BinaryLevel::Comparison:
+        return kBool;
+      case BinaryLevel::Additive:
+        if (op == "+" && (left == kText || right == kText)) return kText;
+        break;
+      case BinaryLevel::Multiplicative:
+        break;
+    }
+    return (left == kFloat || right == kFloat) ? kFloat : kInt;
   }
 
   int32_t check_unary() {

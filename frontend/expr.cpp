@@ -103,58 +103,21 @@ void Parser::not_level() {
     ts_.advance();
     ++nots;
   }
-  comparison();
+  binary(0);
   for (int64_t i = 0; i < nots; ++i) emit(Op::Not);
 }
 
-// The operator's spelling with static storage: the token's own text may move while the
-// right operand is parsed (interpolation swaps the stream).
-std::string_view Parser::operator_text(std::string_view v) {
-  static constexpr std::string_view ops[] = {"==", "!=", "<=", ">=", "<", ">", "+", "-",
-                                             "*",  "/",  "%"};
-  for (std::string_view op : ops)
-    if (op == v) return op;
-  return "?";
-}
-
-void Parser::emit_binary(std::string_view op) { emit(Op::Bin, op); }
-
-void Parser::comparison() {
-  additive();
-  for (;;) {
-    if (ts_.peek_kind() != TokKind::Sym) return;
-    const std::string& v = ts_.peek_value();
-    if (v != "==" && v != "!=" && v != "<" && v != ">" && v != "<=" && v != ">=") return;
-    const std::string_view op = operator_text(v);
-    ts_.advance();
-    additive();
-    emit_binary(op);
-  }
-}
-
-void Parser::additive() {
-  multiplicative();
-  for (;;) {
-    if (ts_.peek_kind() != TokKind::Sym) return;
-    const std::string& v = ts_.peek_value();
-    if (v != "+" && v != "-") return;
-    const std::string_view op = operator_text(v);
-    ts_.advance();
-    multiplicative();
-    emit_binary(op);
-  }
-}
-
-void Parser::multiplicative() {
+void Parser::binary(size_t min_level) {
   unary();
   for (;;) {
     if (ts_.peek_kind() != TokKind::Sym) return;
-    const std::string& v = ts_.peek_value();
-    if (v != "*" && v != "/" && v != "%") return;
-    const std::string_view op = operator_text(v);
+    // The table's text, not the token's: interpolation swaps the token stream while the
+    // right operand is parsed.
+    const BinaryOperator op = binary_operator(ts_.peek_value());
+    if (op.text.empty() || op.level < min_level) return;
     ts_.advance();
-    unary();
-    emit_binary(op);
+    binary(op.level + 1);
+    emit(Op::Bin, op.text);
   }
 }
 

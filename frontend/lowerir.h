@@ -35,9 +35,6 @@ struct FileAccess {
 };
 FileAccess host_files();
 
-// Nesting of blocks, parenthesised and bracketed expressions, argument lists and
-// interpolations, counted together. Deeper input gets a diagnostic, not a stack overflow.
-constexpr int kMaxNesting = 1000;
 // Interpolations inside interpolations re-lex their text once per level; the bound keeps
 // the work linear in the source size.
 constexpr int kMaxInterpolationNesting = 16;

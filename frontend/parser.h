@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "grammar.h"
 #include "ir.h"
 #include "lexer.h"
 #include "lowerir.h"
@@ -42,8 +43,10 @@ class Parser {
   void emit_label(int64_t n) { sink_.ir_line(label_name(n)); }
   void emit_trypops(int64_t n);
 
-  // Nesting guard: true when one more level fits; otherwise reports, skips the token
-  // under the cursor (so every caller still makes progress) and returns false.
+  // Nesting guard (kMaxNesting): blocks, parenthesised and bracketed expressions,
+  // argument lists and interpolations count together. True when one more level fits;
+  // otherwise reports, skips the token under the cursor (so every caller still makes
+  // progress) and returns false.
   bool enter();
   void leave() { --depth_; }
 
@@ -51,14 +54,10 @@ class Parser {
   void expr();
   int64_t short_circuit_head(Op jump);
   void short_circuit_tail(int64_t label);
-  static std::string_view operator_text(std::string_view v);
-  void emit_binary(std::string_view op);
   void or_level();
   void and_level();
   void not_level();
-  void comparison();
-  void additive();
-  void multiplicative();
+  void binary(size_t min_level);
   void unary();
   void postfix();
   void primary();

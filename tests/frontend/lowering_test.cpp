@@ -5,11 +5,12 @@
 #include <random>
 #include <string>
 
+#include "grammar.h"
 #include "lowerir.h"
 
 using kv::CannotOpenFile;
 using kv::frontend::FileAccess;
-using kv::frontend::kMaxNesting;
+using kv::kMaxNesting;
 using kv::frontend::StringSink;
 
 namespace {
@@ -82,6 +83,30 @@ TEST(Nesting, RepeatedPrefixOperatorsDoNotRecurse) {
   EXPECT_EQ(count(s.ir, "NEG\r\n"), n);
   EXPECT_EQ(count(s.ir, "NOT\r\n"), n);
   EXPECT_EQ(s.ir.find("NEG"), std::string("LOAD a\r\n").size());
+}
+
+TEST(Precedence, EveryOperatorAtItsLevelLeftToRight) {
+  // Each row would come out in another order if a level bound looser or tighter, or
+  // associated to the right. Lines are joined with "|".
+  const struct {
+    const char* expr;
+    const char* lines;
+  } cases[] = {
+      {"a == b != c < d", "LOAD a|LOAD b|BIN ==|LOAD c|BIN !=|LOAD d|BIN <"},
+      {"a > b + c <= d >= e", "LOAD a|LOAD b|LOAD c|BIN +|BIN >|LOAD d|BIN <=|LOAD e|BIN >="},
+      {"a - b * c + d", "LOAD a|LOAD b|LOAD c|BIN *|BIN -|LOAD d|BIN +"},
+      {"a * b / -c % d", "LOAD a|LOAD b|BIN *|LOAD c|NEG|BIN /|LOAD d|BIN %"},
+      {"not a < b or c and d",
+       "LOAD a|LOAD b|BIN <|NOT|DUP|JT .L0|POP|LOAD c|DUP|JF .L1|POP|LOAD d|.L1|BOOL|.L0|BOOL"},
+  };
+  for (const auto& c : cases) {
+    std::string want = c.lines;
+    for (size_t at = want.find('|'); at != std::string::npos; at = want.find('|', at))
+      want.replace(at, 1, "\r\n");
+    StringSink s = lower(std::string("x = ") + c.expr + ":");
+    EXPECT_EQ(s.ir, want + "\r\nSTORE x\r\n") << c.expr;
+    EXPECT_EQ(s.err, "") << c.expr;
+  }
 }
 
 TEST(Interpolation, InnerLiteralsAreLoweredThroughFreshStreams) {
