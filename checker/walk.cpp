@@ -129,7 +129,7 @@ class Checker {
   bool at_end() const { return ts_.at_end(); }
   bool is_sym(int32_t sym) const { return peek_kind() == TokKind::Sym && peek_value() == sym; }
   bool is_kw(int32_t kw) const { return peek_kind() == TokKind::Kw && peek_value() == kw; }
-  // A function header's result type: "int" unless "->" and a type follow.
+  // result := ["->" type]   a function header's result type, "int" when absent
   int32_t return_type() {
     if (!is_sym(kArrow)) return kInt;
     advance();
@@ -251,6 +251,20 @@ class Checker {
   }
 
   // ---- declaration pre-pass -----------------------------------------------------------
+  // { member ":" } "]", after an enum's "[": nothing records the members, and the
+  // second token of each is not looked at.
+  void skip_enum_members() {
+    while (!at_end() && !is_sym(kRBracket)) {
+      advance();
+      advance();
+    }
+    advance();
+  }
+
+  // Collects, wherever these keywords stand in the tokens:
+  //   "rec" name "[" { ["private"] type name ":" } "]"
+  //   "enum" name "[" { member ":" } "]"
+  //   "fn" name "(" [type name {"," type name}] ")" result
   void declaration_prepass() {
     const size_t saved = ts_.index();
     ts_.seek(1);
@@ -281,11 +295,7 @@ class Checker {
         enums_.insert(peek_value());
         advance();
         advance();
-        while (!at_end() && !is_sym(kRBracket)) {
-          advance();
-          advance();
-        }
-        advance();
+        skip_enum_members();
       } else if (is_kw(kFn)) {
         advance();
         const int32_t name = peek_value();
@@ -357,6 +367,8 @@ class Checker {
   }
 
   // ---- main walk ------------------------------------------------------------------
+  // program := { function | record | "use" token token | enum | "start" block | statement }
+  // Records and enums are only stepped over: the pre-pass has read them.
   void main_walk() {
     ts_.seek(1);
     while (!at_end()) {
@@ -381,11 +393,7 @@ class Checker {
         advance();
         advance();
         advance();
-        while (!at_end() && !is_sym(kRBracket)) {
-          advance();
-          advance();
-        }
-        advance();
+        skip_enum_members();
       } else if (is_kw(kStart)) {
         advance();
         const int32_t saved = current_return_type_;
@@ -398,6 +406,7 @@ class Checker {
     }
   }
 
+  // function := "fn" name "(" [type name {"," type name}] ")" result block
   void check_function() {
     expect_kw(kFn);
     advance();  // the name; its signature came from the pre-pass
@@ -421,6 +430,7 @@ class Checker {
     current_return_type_ = saved;
   }
 
+  // block := "[" { statement } "]"
   void check_block() {
     if (!enter_nested()) return;
     expect_sym(kLBracket);
@@ -429,6 +439,11 @@ class Checker {
     leave_nested();
   }
 
+  // statement := let | "fix" name "=" expr ":" | "give" expr ":"
+  //            | ("stop" | "skip" | "yield") ":" | "kvlog" ["." level] "(" arguments ":"
+  //            | loop | "try" block "catch" block | spawn | when | match
+  //            | name "=" expr ":" | expr ["=" expr] ":"
+  // when := "when" expr block {"or" expr block} ["else" block]
   void check_statement() {
     if (peek_kind() == TokKind::Kw) {
       switch (peek_value()) {
@@ -513,6 +528,7 @@ class Checker {
     expect_sym(kColon);
   }
 
+  // let := "let" type name ["=" expr] ":"
   void check_let() {
     advance();
     const int32_t type = peek_value();
@@ -530,6 +546,9 @@ class Checker {
     expect_sym(kColon);
   }
 
+  // loop := "loop" ( "while" expr block
+  //                 | name "in" expr ["to" expr ["step" expr]] block
+  //                 | expr block )
   void check_loop() {
     advance();
     if (is_kw(kWhile)) {
@@ -560,6 +579,7 @@ class Checker {
     check_block();
   }
 
+  // spawn := "spawn" name "(" ")" ":"
   void check_spawn() {
     advance();
     const int32_t name = peek_value();
@@ -573,6 +593,7 @@ class Checker {
     expect_sym(kColon);
   }
 
+  // match := "match" token "[" { primary block } ["else" block] "]"
   void check_match() {
     advance();
     advance();  // the subject, a single token
@@ -589,6 +610,7 @@ class Checker {
   }
 
   // ---- expressions ----------------------------------------------------------------
+  // expr := or
   int32_t check_expression() {
     if (!enter_nested()) return kAny;
     const int32_t type = check_or();
@@ -596,6 +618,7 @@ class Checker {
     return type;
   }
 
+  // or := and { "or" and }   (an "or" right before "[" ends the expression)
   int32_t check_or() {
     int32_t type = check_and();
     while (is_kw(kOr) && peek_value_next() != kLBracket) {
@@ -606,6 +629,7 @@ class Checker {
     return type;
   }
 
+  // and := not { "and" not }
   int32_t check_and() {
     int32_t type = check_not();
     while (is_kw(kAnd)) {
@@ -616,6 +640,7 @@ class Checker {
     return type;
   }
 
+  // not := "not" not | binary(0)
   int32_t check_not() {
     if (is_kw(kNot)) {
       advance();
@@ -628,6 +653,8 @@ class Checker {
     return check_binary(0);
   }
 
+  // binary(k) := unary { op binary(level of op + 1) }, op being any operator of
+  // kBinaryLevels at level k or tighter
   int32_t check_binary(size_t min_level) {
     int32_t type = check_unary();
     for (;;) {
@@ -655,6 +682,7 @@ class Checker {
     return (left == kFloat || right == kFloat) ? kFloat : kInt;
   }
 
+  // unary := "-" unary | postfix
   int32_t check_unary() {
     if (is_sym(kMinus)) {
       advance();
@@ -666,6 +694,7 @@ class Checker {
     return check_postfix();
   }
 
+  // postfix := primary { "{" expr "}" | "." name }
   int32_t check_postfix() {
     int32_t type = check_primary();
     for (;;) {
@@ -693,6 +722,8 @@ class Checker {
     }
   }
 
+  // primary := number | text | "true" | "false" | "kvlog" ["." level] "(" arguments
+  //          | "(" expr ")" | collection | name_primary
   int32_t check_primary() {
     const TokKind kind = peek_kind();
     const int32_t value = peek_value();
@@ -738,6 +769,7 @@ class Checker {
     return kAny;
   }
 
+  // collection := "{" [entry {"," entry}] "}"   with entry := expr ["->" expr]
   int32_t check_collection() {
     advance();
     int32_t type = kList;
@@ -757,6 +789,8 @@ class Checker {
     return type;
   }
 
+  // name_primary := enum_name ["." member] | record_name "(" arguments
+  //               | name "(" arguments | name
   int32_t check_name() {
     const int32_t name = peek_value();
     const int32_t declared = lookup_symbol(name);
@@ -785,6 +819,7 @@ class Checker {
     return kAny;
   }
 
+  // arguments := [expr {"," expr}] ")"   (after the "(")
   void check_call_arguments(int32_t fn) {
     if (!is_sym(kRParen)) {
       size_t k = 0;

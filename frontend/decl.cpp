@@ -6,6 +6,7 @@
 
 namespace kv::frontend {
 
+// program := { function | start | record | enum | "use" token ":" | statement }
 void Parser::program(std::string_view expanded) {
   ts_ = TokenCursor(expanded);
   while (!ts_.at_end()) {
@@ -28,6 +29,7 @@ void Parser::program(std::string_view expanded) {
   }
 }
 
+// function := "fn" name "(" [type name {"," type name}] ")" ["->" type] block
 void Parser::function() {
   expect_kw("fn");
   const std::string name = ts_.peek_value();
@@ -61,6 +63,7 @@ void Parser::function() {
   emit(Op::End);
 }
 
+// start := "start" block
 void Parser::start_block() {
   ts_.advance();  // "start"
   emit(Op::Main);
@@ -70,6 +73,7 @@ void Parser::start_block() {
   emit(Op::End);
 }
 
+// record := "rec" name "[" { ["private"] type name ":" } "]"
 void Parser::record() {
   ts_.advance();  // "rec"
   const std::string name = ts_.peek_value();
@@ -91,6 +95,7 @@ void Parser::record() {
   for (const auto& [type, field] : fields) emit(Op::RField, type, field);
 }
 
+// enum := "enum" name "[" { name ":" } "]"
 void Parser::enumeration() {
   ts_.advance();  // "enum"
   const std::string name = ts_.peek_value();

@@ -18,25 +18,20 @@ void Parser::append_diag_value(std::string& message, std::string_view value) {
   }
 }
 
-void Parser::expect_sym(std::string_view s) {
-  if (ts_.at_sym(s)) {
-    ts_.advance();
-    return;
-  }
-  std::string m = "lowerir: expected '";
-  m += s;
-  m += "' at pos " + std::to_string(ts_.index()) + " got ";
-  append_diag_value(m, ts_.peek_value());
-  diag(m);
-}
+void Parser::expect_sym(std::string_view s) { expect(ts_.at_sym(s), "'", s); }
 
-void Parser::expect_kw(std::string_view k) {
-  if (ts_.at_kw(k)) {
+void Parser::expect_kw(std::string_view k) { expect(ts_.at_kw(k), "kw '", k); }
+
+// Steps over the expected token, or reports it and stays:
+// "lowerir: expected " + opening + text + "' at pos " + N + " got " + the token's value.
+void Parser::expect(bool found, std::string_view opening, std::string_view text) {
+  if (found) {
     ts_.advance();
     return;
   }
-  std::string m = "lowerir: expected kw '";
-  m += k;
+  std::string m = "lowerir: expected ";
+  m += opening;
+  m += text;
   m += "' at pos " + std::to_string(ts_.index()) + " got ";
   append_diag_value(m, ts_.peek_value());
   diag(m);
@@ -57,6 +52,7 @@ bool Parser::enter() {
   return true;
 }
 
+// expr := or_level
 void Parser::expr() {
   if (!enter()) return;
   or_level();
@@ -76,6 +72,7 @@ void Parser::short_circuit_tail(int64_t label) {
   emit(Op::Bool);
 }
 
+// or_level := and_level { "or" and_level }
 void Parser::or_level() {
   and_level();
   // "or" directly before a block belongs to the statement around the expression.
@@ -87,6 +84,7 @@ void Parser::or_level() {
   }
 }
 
+// and_level := not_level { "and" not_level }
 void Parser::and_level() {
   not_level();
   while (ts_.at_kw("and")) {
@@ -97,6 +95,7 @@ void Parser::and_level() {
   }
 }
 
+// not_level := { "not" } binary(0)
 void Parser::not_level() {
   int64_t nots = 0;
   while (ts_.at_kw("not")) {
@@ -107,6 +106,8 @@ void Parser::not_level() {
   for (int64_t i = 0; i < nots; ++i) emit(Op::Not);
 }
 
+// binary(k) := unary { op binary(level of op + 1) }, op being any operator of
+// kBinaryLevels at level k or tighter
 void Parser::binary(size_t min_level) {
   unary();
   for (;;) {
@@ -121,6 +122,7 @@ void Parser::binary(size_t min_level) {
   }
 }
 
+// unary := { "-" } postfix
 void Parser::unary() {
   int64_t negs = 0;
   while (ts_.at_sym("-")) {
@@ -131,6 +133,7 @@ void Parser::unary() {
   for (int64_t i = 0; i < negs; ++i) emit(Op::Neg);
 }
 
+// postfix := primary { "{" expr "}" }
 void Parser::postfix() {
   primary();
   while (ts_.at_sym("{")) {
@@ -141,6 +144,7 @@ void Parser::postfix() {
   }
 }
 
+// arguments := [expr {"," expr}] ")"   (after the "(")
 int64_t Parser::argument_list() {
   int64_t n = 0;
   if (!ts_.at_sym(")")) {
@@ -156,6 +160,7 @@ int64_t Parser::argument_list() {
   return n;
 }
 
+// collection := "{" [entry {"," entry}] "}"   with entry := expr ["->" expr]
 void Parser::collection_literal() {
   ts_.advance();  // "{"
   int64_t count = 0;
@@ -182,6 +187,7 @@ void Parser::collection_literal() {
   emit(is_map ? Op::Map : Op::List, std::to_string(count));
 }
 
+// kvlog := "kvlog" ["." level] "(" arguments
 void Parser::kvlog_form() {
   ts_.advance();  // "kvlog"
   std::string level = "info";
@@ -195,6 +201,8 @@ void Parser::kvlog_form() {
   emit(Op::Log, level, std::to_string(n));
 }
 
+// primary := number | text | "true" | "false" | "(" expr ")" | collection | kvlog
+//          | name_primary
 // Only the nesting forms stay in this frame; every leaf is lowered out of line so deep
 // nesting costs as little stack as possible per level.
 void Parser::primary() {
@@ -229,6 +237,7 @@ void Parser::primary() {
   emit_leaf(ts_.peek_value().find('.') != std::string::npos ? Op::ConstF : Op::Const);
 }
 
+// text := a string token; "${" expr "}" inside it is lowered in place
 [[gnu::noinline]] void Parser::primary_text() {
   std::string raw = ts_.peek_value();
   ts_.advance();
@@ -238,6 +247,7 @@ void Parser::primary() {
     emit(Op::Str, escape_ir_text(raw));
 }
 
+// name_primary := enum_name "." variant | name "(" arguments | name "." field | name
 [[gnu::noinline]] void Parser::primary_name() {
   const std::string name = ts_.peek_value();
   ts_.advance();
@@ -274,6 +284,8 @@ void Parser::primary() {
   ts_.advance();
 }
 
+// The pieces of a literal that holds "${": text pieces and "${" expr "}" parts, each
+// part lexed into a fresh token stream of its own.
 void Parser::lower_interpolation(const std::string& raw) {
   if (interpolation_depth_ >= kMaxInterpolationNesting) {
     diag("lowerir: interpolation nested deeper than " + std::to_string(kMaxInterpolationNesting) +

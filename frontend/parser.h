@@ -27,6 +27,7 @@ class Parser {
   // Expectations on the token under the cursor (ts_): advance past it, or report.
   void expect_sym(std::string_view s);
   void expect_kw(std::string_view k);
+  void expect(bool found, std::string_view opening, std::string_view text);
   // Every IR line is written through the opcode table.
   void emit(Op op) { sink_.ir_line(ir::line(op)); }
   void emit(Op op, std::string_view a) { sink_.ir_line(ir::line(op, a)); }

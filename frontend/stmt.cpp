@@ -4,6 +4,7 @@
 
 namespace kv::frontend {
 
+// block := "[" { statement } "]"
 void Parser::block() {
   if (!enter()) return;
   expect_sym("[");
@@ -12,6 +13,9 @@ void Parser::block() {
   leave();
 }
 
+// statement := let | "fix" name "=" expr ":" | "give" expr ":" | ("stop" | "skip") ":"
+//            | kvlog ":" | loop | try | "spawn" name "(" ")" ":" | "yield" ":" | when
+//            | match | name_statement | expr ":"
 void Parser::statement() {
   if (ts_.peek_kind() == TokKind::Kw) {
     const std::string& k = ts_.peek_value();
@@ -92,6 +96,7 @@ void Parser::statement() {
   expect_sym(":");
 }
 
+// let := "let" type name ["=" expr] ":"
 void Parser::let_statement() {
   ts_.advance();  // "let"
   const std::string type = ts_.peek_value();
@@ -117,7 +122,7 @@ void Parser::let_statement() {
   expect_sym(":");
 }
 
-// N "." F ["=" E] ":", N "=" E ":", N "{" I "}" ["=" E] ":"
+// name_statement := name ( "." name ["=" expr] | "=" expr | "{" expr "}" ["=" expr] ) ":"
 void Parser::name_statement() {
   const std::string name = ts_.peek_value();
   ts_.advance();
@@ -156,6 +161,9 @@ void Parser::name_statement() {
   expect_sym(":");
 }
 
+// loop := "loop" ( "while" expr block
+//                 | name "in" expr ["to" expr ["step" expr]] block
+//                 | expr block )
 void Parser::loop_statement() {
   ts_.advance();  // "loop"
   if (ts_.at_kw("while")) {
@@ -204,7 +212,8 @@ void Parser::loop_statement() {
   loop_tail("~");
 }
 
-// The head, body and exits shared by the iterating and the counted loop.
+// loop_tail := block, with the head, the exits and the end that the iterating and the
+// counted loop share around it.
 void Parser::loop_tail(const std::string& var) {
   const int64_t head = new_label();
   const int64_t exit = new_label();
@@ -224,6 +233,7 @@ void Parser::loop_tail(const std::string& var) {
   emit_label(end);
 }
 
+// try := "try" block "catch" block
 void Parser::try_statement() {
   ts_.advance();  // "try"
   const int64_t handler = new_label();
@@ -240,6 +250,7 @@ void Parser::try_statement() {
   emit_label(end);
 }
 
+// when := "when" expr block {"or" expr block} ["else" block]
 void Parser::when_statement() {
   ts_.advance();  // "when"
   const int64_t end = new_label();
@@ -260,6 +271,7 @@ void Parser::when_statement() {
   emit_label(end);
 }
 
+// match := "match" name "[" { primary block } ["else" block] "]"
 void Parser::match_statement() {
   ts_.advance();  // "match"
   const std::string subject = ts_.peek_value();
