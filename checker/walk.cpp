@@ -5,6 +5,7 @@
 // the name, and comparing two types is comparing two integers. The tables keep the
 // answers of the original linear searches: the newest symbol wins, the first record,
 // field and parameter entries win.
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <iterator>
@@ -116,6 +117,11 @@ class Checker {
   // The tokens are read through the shared cursor; ids_ holds each token's value
   // interned, at the same index (0: the placeholder).
   void lex_all() {
+    for (size_t level = 0; level < kBinaryLevels.size(); ++level) {
+      const auto& ops = kBinaryLevels[level].operators;
+      for (size_t i = 0; i < ops.size(); ++i)
+        operator_ids_[level][i] = ops[i].empty() ? -1 : names_.add(ops[i]);
+    }
     ts_ = TokenCursor(ex_.text);
     ids_.reserve(ts_.count());
     for (size_t i = 0; i < ts_.count(); ++i) ids_.push_back(names_.add(ts_.token(i).value));
@@ -129,6 +135,16 @@ class Checker {
   bool at_end() const { return ts_.at_end(); }
   bool is_sym(int32_t sym) const { return peek_kind() == TokKind::Sym && peek_value() == sym; }
   bool is_kw(int32_t kw) const { return peek_kind() == TokKind::Kw && peek_value() == kw; }
+  // The two-operand operator under the cursor, found by its interned id; none (an empty
+  // text) when the token is not one.
+  BinaryOperator binary_operator_here() const {
+    if (peek_kind() != TokKind::Sym) return {};
+    const int32_t v = peek_value();
+    for (size_t level = 0; level < operator_ids_.size(); ++level)
+      for (size_t i = 0; i < operator_ids_[level].size(); ++i)
+        if (operator_ids_[level][i] == v) return {kBinaryLevels[level].operators[i], level};
+    return {};
+  }
   // result := ["->" type]   a function header's result type, "int" when absent
   int32_t return_type() {
     if (!is_sym(kArrow)) return kInt;
@@ -658,8 +674,7 @@ class Checker {
   int32_t check_binary(size_t min_level) {
     int32_t type = check_unary();
     for (;;) {
-      if (peek_kind() != TokKind::Sym) return type;
-      const BinaryOperator op = binary_operator(text(peek_value()));
+      const BinaryOperator op = binary_operator_here();
       if (op.text.empty() || op.level < min_level) return type;
       advance();
       const int32_t right = check_binary(op.level + 1);
@@ -846,6 +861,9 @@ class Checker {
   const DiagnosticSink& sink_;
   TokenCursor ts_;              // owns the token texts the interner points into
   std::vector<int32_t> ids_;    // the interned value of every token of ts_
+  // The interned id of each operator of kBinaryLevels, at its place in the table (-1 for
+  // an unused place).
+  std::array<std::array<int32_t, kMaxLevelOperators>, kBinaryLevels.size()> operator_ids_{};
   int depth_ = 0;
   bool cut_off_ = false;
   int32_t current_return_type_ = kInt;

@@ -40,9 +40,11 @@ inline constexpr int kMaxNesting = 1000;
 // expression) costs one stack frame instead of three.
 enum class BinaryLevel { Comparison, Additive, Multiplicative };
 
+inline constexpr size_t kMaxLevelOperators = 6;
+
 struct BinaryLevelRow {
   BinaryLevel level;
-  std::array<std::string_view, 6> operators;  // symbol tokens; unused places are empty
+  std::array<std::string_view, kMaxLevelOperators> operators;  // unused places are empty
 };
 
 inline constexpr std::array<BinaryLevelRow, 3> kBinaryLevels = {{
