@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const kv::vetter::CheckResult r = kv::vetter::check_source("main.kv", parts[0], reader);
     // Errors are counted exactly when diagnostics were written.
     if (r.error_count < 0 || (r.error_count == 0) != r.diagnostics.empty()) __builtin_trap();
-  } catch (const kv::vetter::CannotOpenFile&) {
+  } catch (const kv::CannotOpenFile&) {
   }
   return 0;
 }

@@ -25,10 +25,10 @@ int run() {
 
   std::string source;
   if (!kv::read_file(path, source)) kv::fail_cannot_open();
-  kv::vetter::Expansion expansion;
+  kv::Expansion expansion;
   try {
-    expansion = kv::vetter::expand_uses(path, std::move(source), kv::vetter::read_used_file);
-  } catch (const kv::vetter::CannotOpenFile&) {
+    expansion = kv::expand_uses(path, std::move(source), kv::read_used_file);
+  } catch (const kv::CannotOpenFile&) {
     kv::fail_cannot_open();
   }
 

@@ -5,6 +5,7 @@
 // the name, and comparing two types is comparing two integers. The tables keep the
 // answers of the original linear searches: the newest symbol wins, the first record,
 // field and parameter entries win.
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <iterator>
@@ -15,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "grammar.h"
 #include "lexer.h"
 #include "vetter.h"
 
@@ -28,9 +30,9 @@ enum Fixed : int32_t {
   kLet, kFix, kGive, kStop, kSkip, kKvlog, kLoop, kWhile, kIn, kTo, kStep, kTry, kCatch,
   kSpawn, kYield, kWhen, kOr, kElse, kMatch, kAnd, kNot, kTrue, kFalse, kRec, kEnum, kUse,
   kStart, kPrivate,
-  // symbols the walk looks at
+  // symbols the walk looks at (the two-operand operators come from kBinaryLevels)
   kLParen, kRParen, kLBracket, kRBracket, kLBrace, kRBrace, kComma, kColon, kDot, kAssign,
-  kPlus, kMinus, kStar, kSlash, kPercent, kLess, kGreater, kEq, kNe, kLe, kGe, kArrow,
+  kMinus, kArrow,
   kFixedCount
 };
 
@@ -39,8 +41,7 @@ constexpr std::string_view kFixedTexts[kFixedCount] = {
     "let", "fix", "give", "stop", "skip", "kvlog", "loop", "while", "in", "to", "step", "try",
     "catch", "spawn", "yield", "when", "or", "else", "match", "and", "not", "true", "false",
     "rec", "enum", "use", "start", "private",
-    "(", ")", "[", "]", "{", "}", ",", ":", ".", "=", "+", "-", "*", "/", "%", "<", ">", "==",
-    "!=", "<=", ">=", "->"};
+    "(", ")", "[", "]", "{", "}", ",", ":", ".", "=", "-", "->"};
 
 // The built-in functions and their result types, in the order they are entered.
 constexpr std::pair<std::string_view, Fixed> kBuiltins[] = {
@@ -102,7 +103,7 @@ class Checker {
     main_walk();
     CheckResult result;
     result.error_count = error_count_;
-    result.token_count = count_ - 1;
+    result.token_count = ts_.count() - 1;
     if (sink_ && !diag_.empty()) {
       sink_(diag_);
       diag_.clear();
@@ -113,34 +114,38 @@ class Checker {
 
  private:
   // ---- token stream -------------------------------------------------------------
+  // The tokens are read through the shared cursor; ids_ holds each token's value
+  // interned, at the same index (0: the placeholder).
   void lex_all() {
-    lexed_ = lex(ex_.text);
-    count_ = lexed_.size() + 1;
-    kind_.reserve(count_);
-    value_.reserve(count_);
-    pos_.reserve(count_);
-    kind_.push_back(TokKind::Sym);  // placeholder "~" at index 0
-    value_.push_back(names_.add("~"));
-    pos_.push_back(0);
-    for (const Token& t : lexed_) {
-      kind_.push_back(t.kind);
-      value_.push_back(names_.add(t.value));
-      pos_.push_back(t.pos);
+    for (size_t level = 0; level < kBinaryLevels.size(); ++level) {
+      const auto& ops = kBinaryLevels[level].operators;
+      for (size_t i = 0; i < ops.size(); ++i)
+        operator_ids_[level][i] = ops[i].empty() ? -1 : names_.add(ops[i]);
     }
+    ts_ = TokenCursor(ex_.text);
+    ids_.reserve(ts_.count());
+    for (size_t i = 0; i < ts_.count(); ++i) ids_.push_back(names_.add(ts_.token(i).value));
   }
 
-  TokKind peek_kind() const { return cursor_ < count_ ? kind_[cursor_] : TokKind::Eof; }
-  int32_t peek_value() const { return cursor_ < count_ ? value_[cursor_] : kEmpty; }
-  int32_t peek_value_next() const { return cursor_ + 1 < count_ ? value_[cursor_ + 1] : kEmpty; }
-  void advance() { ++cursor_; }
-  bool at_end() const { return cursor_ >= count_; }
-  bool is_sym(int32_t sym) const {
-    return cursor_ < count_ && kind_[cursor_] == TokKind::Sym && value_[cursor_] == sym;
+  int32_t id_at(size_t i) const { return i < ts_.count() ? ids_[i] : kEmpty; }
+  TokKind peek_kind() const { return ts_.peek_kind(); }
+  int32_t peek_value() const { return id_at(ts_.index()); }
+  int32_t peek_value_next() const { return id_at(ts_.index() + 1); }
+  void advance() { ts_.advance(); }
+  bool at_end() const { return ts_.at_end(); }
+  bool is_sym(int32_t sym) const { return peek_kind() == TokKind::Sym && peek_value() == sym; }
+  bool is_kw(int32_t kw) const { return peek_kind() == TokKind::Kw && peek_value() == kw; }
+  // The two-operand operator under the cursor, found by its interned id; none (an empty
+  // text) when the token is not one.
+  BinaryOperator binary_operator_here() const {
+    if (peek_kind() != TokKind::Sym) return {};
+    const int32_t v = peek_value();
+    for (size_t level = 0; level < operator_ids_.size(); ++level)
+      for (size_t i = 0; i < operator_ids_[level].size(); ++i)
+        if (operator_ids_[level][i] == v) return {kBinaryLevels[level].operators[i], level};
+    return {};
   }
-  bool is_kw(int32_t kw) const {
-    return cursor_ < count_ && kind_[cursor_] == TokKind::Kw && value_[cursor_] == kw;
-  }
-  // A function header's result type: "int" unless "->" and a type follow.
+  // result := ["->" type]   a function header's result type, "int" when absent
   int32_t return_type() {
     if (!is_sym(kArrow)) return kInt;
     advance();
@@ -149,7 +154,7 @@ class Checker {
     return result;
   }
   // Position of the token under the cursor; past the end, the end of the text.
-  size_t position() const { return cursor_ < count_ ? pos_[cursor_] : ex_.text.size(); }
+  size_t position() const { return ts_.position(); }
   std::string_view text(int32_t id) const { return names_.text(id); }
 
   void expect_sym(int32_t sym) {
@@ -176,9 +181,9 @@ class Checker {
   }
 
   void report_error(std::string_view message) {
-    const size_t at = cursor_ < count_ ? cursor_ : count_ - 1;
+    const size_t at = at_end() ? ts_.count() - 1 : ts_.index();
     diag_ += "[err] [type error] ";
-    diag_ += source_location(ex_, pos_[at]);
+    diag_ += source_location(ex_, ts_.token(at).pos);
     diag_ += ": ";
     diag_ += message;
     diag_ += " near ";
@@ -262,10 +267,24 @@ class Checker {
   }
 
   // ---- declaration pre-pass -----------------------------------------------------------
+  // { member ":" } "]", after an enum's "[": nothing records the members, and the
+  // second token of each is not looked at.
+  void skip_enum_members() {
+    while (!at_end() && !is_sym(kRBracket)) {
+      advance();
+      advance();
+    }
+    advance();
+  }
+
+  // Collects, wherever these keywords stand in the tokens:
+  //   "rec" name "[" { ["private"] type name ":" } "]"
+  //   "enum" name "[" { member ":" } "]"
+  //   "fn" name "(" [type name {"," type name}] ")" result
   void declaration_prepass() {
-    const size_t saved = cursor_;
-    cursor_ = 1;
-    while (cursor_ < count_) {
+    const size_t saved = ts_.index();
+    ts_.seek(1);
+    while (!at_end()) {
       if (is_kw(kRec)) {
         advance();
         const int32_t name = peek_value();
@@ -273,7 +292,7 @@ class Checker {
         advance();
         records_.emplace(name, file);
         advance();
-        while (cursor_ < count_ && !is_sym(kRBracket)) {
+        while (!at_end() && !is_sym(kRBracket)) {
           bool is_private = false;
           if (is_kw(kPrivate)) {
             advance();
@@ -292,11 +311,7 @@ class Checker {
         enums_.insert(peek_value());
         advance();
         advance();
-        while (cursor_ < count_ && !is_sym(kRBracket)) {
-          advance();
-          advance();
-        }
-        advance();
+        skip_enum_members();
       } else if (is_kw(kFn)) {
         advance();
         const int32_t name = peek_value();
@@ -320,11 +335,12 @@ class Checker {
         advance();
       }
     }
-    cursor_ = saved;
+    ts_.seek(saved);
   }
 
   // ---- nesting limit --------------------------------------------------------------
-  // Blocks and expressions recurse on the native stack. Past the limit the rest of the
+  // Blocks, expressions, and each "not" and unary "-" (kMaxNesting levels together)
+  // recurse on the native stack. Past the limit the rest of the
   // construct (up to the closing bracket of the enclosing one, or a ":") is skipped.
   // One diagnostic is written per cut: skips at the same depth that follow it are quiet.
   bool enter_nested() {
@@ -337,9 +353,9 @@ class Checker {
       cut_off_ = true;
     }
     int64_t balance = 0;
-    while (cursor_ < count_) {
-      if (kind_[cursor_] == TokKind::Sym) {
-        const int32_t v = value_[cursor_];
+    while (!at_end()) {
+      if (peek_kind() == TokKind::Sym) {
+        const int32_t v = peek_value();
         if (v == kLParen || v == kLBracket || v == kLBrace) {
           ++balance;
         } else if (v == kRParen || v == kRBracket || v == kRBrace) {
@@ -361,22 +377,24 @@ class Checker {
   // A statement always consumes a token, except when it is cut off at the nesting limit
   // in front of a closing bracket; the loops over statements then step over that token.
   void check_statement_advancing() {
-    const size_t before = cursor_;
+    const size_t before = ts_.index();
     check_statement();
-    if (cursor_ == before) advance();
+    if (ts_.index() == before) advance();
   }
 
   // ---- main walk ------------------------------------------------------------------
+  // program := { function | record | "use" token token | enum | "start" block | statement }
+  // Records and enums are only stepped over: the pre-pass has read them.
   void main_walk() {
-    cursor_ = 1;
-    while (cursor_ < count_) {
+    ts_.seek(1);
+    while (!at_end()) {
       if (is_kw(kFn)) {
         check_function();
       } else if (is_kw(kRec)) {
         advance();
         advance();
         advance();
-        while (cursor_ < count_ && !is_sym(kRBracket)) {
+        while (!at_end() && !is_sym(kRBracket)) {
           if (is_kw(kPrivate)) advance();
           advance();
           advance();
@@ -391,11 +409,7 @@ class Checker {
         advance();
         advance();
         advance();
-        while (cursor_ < count_ && !is_sym(kRBracket)) {
-          advance();
-          advance();
-        }
-        advance();
+        skip_enum_members();
       } else if (is_kw(kStart)) {
         advance();
         const int32_t saved = current_return_type_;
@@ -408,6 +422,7 @@ class Checker {
     }
   }
 
+  // function := "fn" name "(" [type name {"," type name}] ")" result block
   void check_function() {
     expect_kw(kFn);
     advance();  // the name; its signature came from the pre-pass
@@ -431,14 +446,20 @@ class Checker {
     current_return_type_ = saved;
   }
 
+  // block := "[" { statement } "]"
   void check_block() {
     if (!enter_nested()) return;
     expect_sym(kLBracket);
-    while (cursor_ < count_ && !is_sym(kRBracket)) check_statement_advancing();
+    while (!at_end() && !is_sym(kRBracket)) check_statement_advancing();
     expect_sym(kRBracket);
     leave_nested();
   }
 
+  // statement := let | "fix" name "=" expr ":" | "give" expr ":"
+  //            | ("stop" | "skip" | "yield") ":" | "kvlog" ["." level] "(" arguments ":"
+  //            | loop | "try" block "catch" block | spawn | when | match
+  //            | name "=" expr ":" | expr ["=" expr] ":"
+  // when := "when" expr block {"or" expr block} ["else" block]
   void check_statement() {
     if (peek_kind() == TokKind::Kw) {
       switch (peek_value()) {
@@ -523,6 +544,7 @@ class Checker {
     expect_sym(kColon);
   }
 
+  // let := "let" type name ["=" expr] ":"
   void check_let() {
     advance();
     const int32_t type = peek_value();
@@ -540,6 +562,9 @@ class Checker {
     expect_sym(kColon);
   }
 
+  // loop := "loop" ( "while" expr block
+  //                 | name "in" expr ["to" expr ["step" expr]] block
+  //                 | expr block )
   void check_loop() {
     advance();
     if (is_kw(kWhile)) {
@@ -570,6 +595,7 @@ class Checker {
     check_block();
   }
 
+  // spawn := "spawn" name "(" ")" ":"
   void check_spawn() {
     advance();
     const int32_t name = peek_value();
@@ -583,11 +609,12 @@ class Checker {
     expect_sym(kColon);
   }
 
+  // match := "match" token "[" { primary block } ["else" block] "]"
   void check_match() {
     advance();
     advance();  // the subject, a single token
     expect_sym(kLBracket);
-    while (!is_kw(kElse) && !is_sym(kRBracket) && cursor_ < count_) {
+    while (!is_kw(kElse) && !is_sym(kRBracket) && !at_end()) {
       check_primary();
       check_block();
     }
@@ -599,6 +626,7 @@ class Checker {
   }
 
   // ---- expressions ----------------------------------------------------------------
+  // expr := or
   int32_t check_expression() {
     if (!enter_nested()) return kAny;
     const int32_t type = check_or();
@@ -606,6 +634,7 @@ class Checker {
     return type;
   }
 
+  // or := and { "or" and }   (an "or" right before "[" ends the expression)
   int32_t check_or() {
     int32_t type = check_and();
     while (is_kw(kOr) && peek_value_next() != kLBracket) {
@@ -616,6 +645,7 @@ class Checker {
     return type;
   }
 
+  // and := not { "and" not }
   int32_t check_and() {
     int32_t type = check_not();
     while (is_kw(kAnd)) {
@@ -626,6 +656,7 @@ class Checker {
     return type;
   }
 
+  // not := "not" not | binary(0)
   int32_t check_not() {
     if (is_kw(kNot)) {
       advance();
@@ -635,45 +666,38 @@ class Checker {
       }
       return kBool;
     }
-    return check_comparison();
+    return check_binary(0);
   }
 
-  int32_t check_comparison() {
-    int32_t type = check_additive();
-    while (peek_kind() == TokKind::Sym) {
-      const int32_t op = peek_value();
-      if (op != kEq && op != kNe && op != kLess && op != kGreater && op != kLe && op != kGe) break;
-      advance();
-      check_additive();
-      type = kBool;
-    }
-    return type;
-  }
-
-  int32_t check_additive() {
-    int32_t type = check_multiplicative();
-    while (is_sym(kPlus) || is_sym(kMinus)) {
-      const bool plus = is_sym(kPlus);
-      advance();
-      const int32_t right = check_multiplicative();
-      if (plus && (type == kText || right == kText))
-        type = kText;
-      else
-        type = (type == kFloat || right == kFloat) ? kFloat : kInt;
-    }
-    return type;
-  }
-
-  int32_t check_multiplicative() {
+  // binary(k) := unary { op binary(level of op + 1) }, op being any operator of
+  // kBinaryLevels at level k or tighter
+  int32_t check_binary(size_t min_level) {
     int32_t type = check_unary();
-    while (is_sym(kStar) || is_sym(kSlash) || is_sym(kPercent)) {
+    for (;;) {
+      const BinaryOperator op = binary_operator_here();
+      if (op.text.empty() || op.level < min_level) return type;
       advance();
-      const int32_t right = check_unary();
-      type = (type == kFloat || right == kFloat) ? kFloat : kInt;
+      const int32_t right = check_binary(op.level + 1);
+      type = binary_type(kBinaryLevels[op.level].level, op.text, type, right);
     }
-    return type;
   }
 
+  // The type of `left op right`. Operand types are never compared with each other.
+  static int32_t binary_type(BinaryLevel level, std::string_view op, int32_t left,
+                             int32_t right) {
+    switch (level) {
+      case BinaryLevel::Comparison:
+        return kBool;
+      case BinaryLevel::Additive:
+        if (op == "+" && (left == kText || right == kText)) return kText;
+        break;
+      case BinaryLevel::Multiplicative:
+        break;
+    }
+    return (left == kFloat || right == kFloat) ? kFloat : kInt;
+  }
+
+  // unary := "-" unary | postfix
   int32_t check_unary() {
     if (is_sym(kMinus)) {
       advance();
@@ -685,6 +709,7 @@ class Checker {
     return check_postfix();
   }
 
+  // postfix := primary { "{" expr "}" | "." name }
   int32_t check_postfix() {
     int32_t type = check_primary();
     for (;;) {
@@ -712,6 +737,8 @@ class Checker {
     }
   }
 
+  // primary := number | text | "true" | "false" | "kvlog" ["." level] "(" arguments
+  //          | "(" expr ")" | collection | name_primary
   int32_t check_primary() {
     const TokKind kind = peek_kind();
     const int32_t value = peek_value();
@@ -757,6 +784,7 @@ class Checker {
     return kAny;
   }
 
+  // collection := "{" [entry {"," entry}] "}"   with entry := expr ["->" expr]
   int32_t check_collection() {
     advance();
     int32_t type = kList;
@@ -776,6 +804,8 @@ class Checker {
     return type;
   }
 
+  // name_primary := enum_name ["." member] | record_name "(" arguments
+  //               | name "(" arguments | name
   int32_t check_name() {
     const int32_t name = peek_value();
     const int32_t declared = lookup_symbol(name);
@@ -804,6 +834,7 @@ class Checker {
     return kAny;
   }
 
+  // arguments := [expr {"," expr}] ")"   (after the "(")
   void check_call_arguments(int32_t fn) {
     if (!is_sym(kRParen)) {
       size_t k = 0;
@@ -828,12 +859,11 @@ class Checker {
   // ---- state ----------------------------------------------------------------------
   const Expansion& ex_;
   const DiagnosticSink& sink_;
-  std::vector<Token> lexed_;  // owns the token texts the interner points into
-  std::vector<TokKind> kind_;
-  std::vector<int32_t> value_;
-  std::vector<size_t> pos_;
-  size_t count_ = 1;
-  size_t cursor_ = 1;
+  TokenCursor ts_;              // owns the token texts the interner points into
+  std::vector<int32_t> ids_;    // the interned value of every token of ts_
+  // The interned id of each operator of kBinaryLevels, at its place in the table (-1 for
+  // an unused place).
+  std::array<std::array<int32_t, kMaxLevelOperators>, kBinaryLevels.size()> operator_ids_{};
   int depth_ = 0;
   bool cut_off_ = false;
   int32_t current_return_type_ = kInt;

@@ -35,14 +35,16 @@ bool is_keyword(std::string_view word) {
 
 namespace {
 
+// What a peek past the last token sees.
+const std::string kNoValue;
+
 bool joins(char a, char b) {
   return (b == '=' && (a == '=' || a == '!' || a == '<' || a == '>')) || (a == '-' && b == '>');
 }
 
 }  // namespace
 
-std::vector<Token> lex(std::string_view text) {
-  std::vector<Token> tokens;
+void lex(std::string_view text, std::vector<Token>& tokens) {
   const size_t n = text.size();
   size_t i = 0;
   while (i < n) {
@@ -76,7 +78,25 @@ std::vector<Token> lex(std::string_view text) {
       ++i;
     }
   }
+}
+
+std::vector<Token> lex(std::string_view text) {
+  std::vector<Token> tokens;
+  lex(text, tokens);
   return tokens;
+}
+
+TokenCursor::TokenCursor(std::string_view text) : end_(text.size()) {
+  tokens_.push_back({TokKind::Sym, "~", 0});
+  lex(text, tokens_);
+}
+
+const std::string& TokenCursor::peek_value() const {
+  return at_end() ? kNoValue : tokens_[index_].value;
+}
+
+const std::string& TokenCursor::peek_value_next() const {
+  return index_ + 1 >= tokens_.size() ? kNoValue : tokens_[index_ + 1].value;
 }
 
 std::string escape_ir_text(std::string_view raw) {

@@ -6,21 +6,22 @@
 
 namespace kv::frontend {
 
+// program := { function | start | record | enum | "use" token ":" | statement }
 void Parser::program(std::string_view expanded) {
-  ts_.load(expanded);
-  while (!at_end()) {
-    if (at_kw("fn")) {
+  ts_ = TokenCursor(expanded);
+  while (!ts_.at_end()) {
+    if (ts_.at_kw("fn")) {
       function();
-    } else if (at_kw("start")) {
+    } else if (ts_.at_kw("start")) {
       start_block();
-    } else if (at_kw("rec")) {
+    } else if (ts_.at_kw("rec")) {
       record();
-    } else if (at_kw("enum")) {
+    } else if (ts_.at_kw("enum")) {
       enumeration();
-    } else if (at_kw("use")) {
+    } else if (ts_.at_kw("use")) {
       // A directive that expansion did not take (a name instead of a quoted path, ...).
-      advance();
-      advance();
+      ts_.advance();
+      ts_.advance();
       expect_sym(":");
     } else {
       statement();
@@ -28,30 +29,31 @@ void Parser::program(std::string_view expanded) {
   }
 }
 
+// function := "fn" name "(" [type name {"," type name}] ")" ["->" type] block
 void Parser::function() {
   expect_kw("fn");
-  const std::string name = peek_value();
-  advance();
+  const std::string name = ts_.peek_value();
+  ts_.advance();
   expect_sym("(");
   std::vector<std::pair<std::string, std::string>> params;
-  if (!at_sym(")")) {
+  if (!ts_.at_sym(")")) {
     for (;;) {
-      std::string type = peek_value();
-      advance();
-      std::string param = peek_value();
-      advance();
+      std::string type = ts_.peek_value();
+      ts_.advance();
+      std::string param = ts_.peek_value();
+      ts_.advance();
       symbols_.add(param, type);
       params.emplace_back(std::move(type), std::move(param));
-      if (!at_sym(",")) break;
-      advance();
+      if (!ts_.at_sym(",")) break;
+      ts_.advance();
     }
   }
   expect_sym(")");
   std::string result = "int";
-  if (at_sym("->")) {
-    advance();
-    result = peek_value();
-    advance();
+  if (ts_.at_sym("->")) {
+    ts_.advance();
+    result = ts_.peek_value();
+    ts_.advance();
   }
   emit(Op::Fn, name, result);
   for (const auto& [type, param] : params) emit(Op::Param, type, param);
@@ -61,8 +63,9 @@ void Parser::function() {
   emit(Op::End);
 }
 
+// start := "start" block
 void Parser::start_block() {
-  advance();  // "start"
+  ts_.advance();  // "start"
   emit(Op::Main);
   try_depth_ = 0;
   block();
@@ -70,19 +73,20 @@ void Parser::start_block() {
   emit(Op::End);
 }
 
+// record := "rec" name "[" { ["private"] type name ":" } "]"
 void Parser::record() {
-  advance();  // "rec"
-  const std::string name = peek_value();
-  advance();
+  ts_.advance();  // "rec"
+  const std::string name = ts_.peek_value();
+  ts_.advance();
   record_names_.add(name);
   expect_sym("[");
   std::vector<std::pair<std::string, std::string>> fields;
-  while (!at_end() && !at_sym("]")) {
-    if (at_kw("private")) advance();
-    std::string type = peek_value();
-    advance();
-    std::string field = peek_value();
-    advance();
+  while (!ts_.at_end() && !ts_.at_sym("]")) {
+    if (ts_.at_kw("private")) ts_.advance();
+    std::string type = ts_.peek_value();
+    ts_.advance();
+    std::string field = ts_.peek_value();
+    ts_.advance();
     expect_sym(":");
     fields.emplace_back(std::move(type), std::move(field));
   }
@@ -91,16 +95,17 @@ void Parser::record() {
   for (const auto& [type, field] : fields) emit(Op::RField, type, field);
 }
 
+// enum := "enum" name "[" { name ":" } "]"
 void Parser::enumeration() {
-  advance();  // "enum"
-  const std::string name = peek_value();
-  advance();
+  ts_.advance();  // "enum"
+  const std::string name = ts_.peek_value();
+  ts_.advance();
   enums_.declare(name);
   expect_sym("[");
   std::vector<std::string> variants;
-  while (!at_end() && !at_sym("]")) {
-    std::string variant = peek_value();
-    advance();
+  while (!ts_.at_end() && !ts_.at_sym("]")) {
+    std::string variant = ts_.peek_value();
+    ts_.advance();
     expect_sym(":");
     enums_.add_variant(name, variant);
     variants.push_back(std::move(variant));

@@ -6,39 +6,6 @@
 
 namespace kv::frontend {
 
-namespace {
-const std::string kEmpty;
-}
-
-void TokenStream::load(std::string_view text) {
-  tokens = lex(text);
-  cursor = 1;
-}
-
-TokKind Parser::peek_kind() const { return at_end() ? TokKind::Eof : ts_.at(ts_.cursor).kind; }
-
-const std::string& Parser::peek_value() const {
-  return at_end() ? kEmpty : ts_.at(ts_.cursor).value;
-}
-
-const std::string& Parser::peek_value_next() const {
-  return ts_.cursor + 1 >= ts_.count() ? kEmpty : ts_.at(ts_.cursor + 1).value;
-}
-
-bool Parser::at_sym(std::string_view s) const {
-  return peek_kind() == TokKind::Sym && peek_value() == s;
-}
-
-bool Parser::at_kw(std::string_view k) const {
-  return peek_kind() == TokKind::Kw && peek_value() == k;
-}
-
-bool Parser::next_is_sym(std::string_view s) const {
-  if (ts_.cursor + 1 >= ts_.count()) return false;
-  const Token& t = ts_.at(ts_.cursor + 1);
-  return t.kind == TokKind::Sym && t.value == s;
-}
-
 // A token quoted in a diagnostic is cut after kMaxDiagValue bytes: the same long literal
 // can be reported once per open nesting level, and a full copy each time would make the
 // diagnostics grow with the square of the source.
@@ -51,27 +18,22 @@ void Parser::append_diag_value(std::string& message, std::string_view value) {
   }
 }
 
-void Parser::expect_sym(std::string_view s) {
-  if (at_sym(s)) {
-    advance();
-    return;
-  }
-  std::string m = "lowerir: expected '";
-  m += s;
-  m += "' at pos " + std::to_string(ts_.cursor) + " got ";
-  append_diag_value(m, peek_value());
-  diag(m);
-}
+void Parser::expect_sym(std::string_view s) { expect(ts_.at_sym(s), "'", s); }
 
-void Parser::expect_kw(std::string_view k) {
-  if (at_kw(k)) {
-    advance();
+void Parser::expect_kw(std::string_view k) { expect(ts_.at_kw(k), "kw '", k); }
+
+// Steps over the expected token, or reports it and stays:
+// "lowerir: expected " + opening + text + "' at pos " + N + " got " + the token's value.
+void Parser::expect(bool found, std::string_view opening, std::string_view text) {
+  if (found) {
+    ts_.advance();
     return;
   }
-  std::string m = "lowerir: expected kw '";
-  m += k;
-  m += "' at pos " + std::to_string(ts_.cursor) + " got ";
-  append_diag_value(m, peek_value());
+  std::string m = "lowerir: expected ";
+  m += opening;
+  m += text;
+  m += "' at pos " + std::to_string(ts_.index()) + " got ";
+  append_diag_value(m, ts_.peek_value());
   diag(m);
 }
 
@@ -82,14 +44,15 @@ void Parser::emit_trypops(int64_t n) {
 bool Parser::enter() {
   if (depth_ >= kMaxNesting) {
     diag("lowerir: nesting deeper than " + std::to_string(kMaxNesting) + " levels at pos " +
-         std::to_string(ts_.cursor));
-    advance();
+         std::to_string(ts_.index()));
+    ts_.advance();
     return false;
   }
   ++depth_;
   return true;
 }
 
+// expr := or_level
 void Parser::expr() {
   if (!enter()) return;
   or_level();
@@ -109,115 +72,86 @@ void Parser::short_circuit_tail(int64_t label) {
   emit(Op::Bool);
 }
 
+// or_level := and_level { "or" and_level }
 void Parser::or_level() {
   and_level();
   // "or" directly before a block belongs to the statement around the expression.
-  while (at_kw("or") && !next_is_sym("[")) {
-    advance();
+  while (ts_.at_kw("or") && !ts_.next_is_sym("[")) {
+    ts_.advance();
     const int64_t l = short_circuit_head(Op::Jt);
     and_level();
     short_circuit_tail(l);
   }
 }
 
+// and_level := not_level { "and" not_level }
 void Parser::and_level() {
   not_level();
-  while (at_kw("and")) {
-    advance();
+  while (ts_.at_kw("and")) {
+    ts_.advance();
     const int64_t l = short_circuit_head(Op::Jf);
     not_level();
     short_circuit_tail(l);
   }
 }
 
+// not_level := { "not" } binary(0)
 void Parser::not_level() {
   int64_t nots = 0;
-  while (at_kw("not")) {
-    advance();
+  while (ts_.at_kw("not")) {
+    ts_.advance();
     ++nots;
   }
-  comparison();
+  binary(0);
   for (int64_t i = 0; i < nots; ++i) emit(Op::Not);
 }
 
-// The operator's spelling with static storage: the token's own text may move while the
-// right operand is parsed (interpolation swaps the stream).
-std::string_view Parser::operator_text(std::string_view v) {
-  static constexpr std::string_view ops[] = {"==", "!=", "<=", ">=", "<", ">", "+", "-",
-                                             "*",  "/",  "%"};
-  for (std::string_view op : ops)
-    if (op == v) return op;
-  return "?";
-}
-
-void Parser::emit_binary(std::string_view op) { emit(Op::Bin, op); }
-
-void Parser::comparison() {
-  additive();
-  for (;;) {
-    if (peek_kind() != TokKind::Sym) return;
-    const std::string& v = peek_value();
-    if (v != "==" && v != "!=" && v != "<" && v != ">" && v != "<=" && v != ">=") return;
-    const std::string_view op = operator_text(v);
-    advance();
-    additive();
-    emit_binary(op);
-  }
-}
-
-void Parser::additive() {
-  multiplicative();
-  for (;;) {
-    if (peek_kind() != TokKind::Sym) return;
-    const std::string& v = peek_value();
-    if (v != "+" && v != "-") return;
-    const std::string_view op = operator_text(v);
-    advance();
-    multiplicative();
-    emit_binary(op);
-  }
-}
-
-void Parser::multiplicative() {
+// binary(k) := unary { op binary(level of op + 1) }, op being any operator of
+// kBinaryLevels at level k or tighter
+void Parser::binary(size_t min_level) {
   unary();
   for (;;) {
-    if (peek_kind() != TokKind::Sym) return;
-    const std::string& v = peek_value();
-    if (v != "*" && v != "/" && v != "%") return;
-    const std::string_view op = operator_text(v);
-    advance();
-    unary();
-    emit_binary(op);
+    if (ts_.peek_kind() != TokKind::Sym) return;
+    // The table's text, not the token's: interpolation swaps the token stream while the
+    // right operand is parsed.
+    const BinaryOperator op = binary_operator(ts_.peek_value());
+    if (op.text.empty() || op.level < min_level) return;
+    ts_.advance();
+    binary(op.level + 1);
+    emit(Op::Bin, op.text);
   }
 }
 
+// unary := { "-" } postfix
 void Parser::unary() {
   int64_t negs = 0;
-  while (at_sym("-")) {
-    advance();
+  while (ts_.at_sym("-")) {
+    ts_.advance();
     ++negs;
   }
   postfix();
   for (int64_t i = 0; i < negs; ++i) emit(Op::Neg);
 }
 
+// postfix := primary { "{" expr "}" }
 void Parser::postfix() {
   primary();
-  while (at_sym("{")) {
-    advance();
+  while (ts_.at_sym("{")) {
+    ts_.advance();
     expr();
     expect_sym("}");
     emit(Op::Index);
   }
 }
 
+// arguments := [expr {"," expr}] ")"   (after the "(")
 int64_t Parser::argument_list() {
   int64_t n = 0;
-  if (!at_sym(")")) {
+  if (!ts_.at_sym(")")) {
     expr();
     n = 1;
-    while (at_sym(",")) {
-      advance();
+    while (ts_.at_sym(",")) {
+      ts_.advance();
       expr();
       ++n;
     }
@@ -226,24 +160,25 @@ int64_t Parser::argument_list() {
   return n;
 }
 
+// collection := "{" [entry {"," entry}] "}"   with entry := expr ["->" expr]
 void Parser::collection_literal() {
-  advance();  // "{"
+  ts_.advance();  // "{"
   int64_t count = 0;
   bool is_map = false;
-  if (!at_sym("}")) {
+  if (!ts_.at_sym("}")) {
     expr();
     count = 1;
-    if (at_sym("->")) {
-      advance();
+    if (ts_.at_sym("->")) {
+      ts_.advance();
       expr();
       is_map = true;
     }
-    while (at_sym(",")) {
-      advance();
+    while (ts_.at_sym(",")) {
+      ts_.advance();
       expr();
       ++count;
-      if (at_sym("->")) {
-        advance();
+      if (ts_.at_sym("->")) {
+        ts_.advance();
         expr();
       }
     }
@@ -252,36 +187,39 @@ void Parser::collection_literal() {
   emit(is_map ? Op::Map : Op::List, std::to_string(count));
 }
 
+// kvlog := "kvlog" ["." level] "(" arguments
 void Parser::kvlog_form() {
-  advance();  // "kvlog"
+  ts_.advance();  // "kvlog"
   std::string level = "info";
-  if (at_sym(".")) {
-    advance();
-    level = peek_value();
-    advance();
+  if (ts_.at_sym(".")) {
+    ts_.advance();
+    level = ts_.peek_value();
+    ts_.advance();
   }
   expect_sym("(");
   const int64_t n = argument_list();
   emit(Op::Log, level, std::to_string(n));
 }
 
+// primary := number | text | "true" | "false" | "(" expr ")" | collection | kvlog
+//          | name_primary
 // Only the nesting forms stay in this frame; every leaf is lowered out of line so deep
 // nesting costs as little stack as possible per level.
 void Parser::primary() {
-  const TokKind kind = peek_kind();
+  const TokKind kind = ts_.peek_kind();
   if (kind == TokKind::Num) {
     primary_number();
   } else if (kind == TokKind::Str) {
     primary_text();
-  } else if (at_kw("true") || at_kw("false")) {
+  } else if (ts_.at_kw("true") || ts_.at_kw("false")) {
     emit_leaf(Op::Const);
-  } else if (at_sym("(")) {
-    advance();
+  } else if (ts_.at_sym("(")) {
+    ts_.advance();
     expr();
     expect_sym(")");
-  } else if (at_sym("{")) {
+  } else if (ts_.at_sym("{")) {
     collection_literal();
-  } else if (at_kw("kvlog")) {
+  } else if (ts_.at_kw("kvlog")) {
     kvlog_form();
   } else if (kind == TokKind::Id) {
     primary_name();
@@ -291,42 +229,44 @@ void Parser::primary() {
 }
 
 [[gnu::noinline]] void Parser::emit_leaf(Op op) {
-  emit(op, peek_value());
-  advance();
+  emit(op, ts_.peek_value());
+  ts_.advance();
 }
 
 [[gnu::noinline]] void Parser::primary_number() {
-  emit_leaf(peek_value().find('.') != std::string::npos ? Op::ConstF : Op::Const);
+  emit_leaf(ts_.peek_value().find('.') != std::string::npos ? Op::ConstF : Op::Const);
 }
 
+// text := a string token; "${" expr "}" inside it is lowered in place
 [[gnu::noinline]] void Parser::primary_text() {
-  std::string raw = peek_value();
-  advance();
+  std::string raw = ts_.peek_value();
+  ts_.advance();
   if (raw.find("${") != std::string::npos)
     lower_interpolation(raw);
   else
     emit(Op::Str, escape_ir_text(raw));
 }
 
+// name_primary := enum_name "." variant | name "(" arguments | name "." field | name
 [[gnu::noinline]] void Parser::primary_name() {
-  const std::string name = peek_value();
-  advance();
+  const std::string name = ts_.peek_value();
+  ts_.advance();
   if (enums_.is_enum(name)) {
     expect_sym(".");
-    const std::string variant = peek_value();
-    advance();
+    const std::string variant = ts_.peek_value();
+    ts_.advance();
     emit(Op::Const, std::to_string(enums_.ordinal(name, variant)));
-  } else if (at_sym("(")) {
-    advance();
+  } else if (ts_.at_sym("(")) {
+    ts_.advance();
     const int64_t n = argument_list();
     if (record_names_.contains(name))
       emit(Op::New, name);
     else
       emit(Op::Call, name, std::to_string(n));
-  } else if (at_sym(".")) {
-    advance();
-    const std::string field = peek_value();
-    advance();
+  } else if (ts_.at_sym(".")) {
+    ts_.advance();
+    const std::string field = ts_.peek_value();
+    ts_.advance();
     emit(Op::Load, name);
     emit(Op::FGet, symbols_.type_of(name), field);
   } else {
@@ -336,18 +276,20 @@ void Parser::primary() {
 
 [[gnu::noinline]] void Parser::unexpected() {
   std::string m = "lowerir: unexpected '";
-  append_diag_value(m, peek_value());
+  append_diag_value(m, ts_.peek_value());
   m += "' (kind=";
-  m += kind_name(peek_kind());
-  m += ") at pos " + std::to_string(ts_.cursor);
+  m += kind_name(ts_.peek_kind());
+  m += ") at pos " + std::to_string(ts_.index());
   diag(m);
-  advance();
+  ts_.advance();
 }
 
+// The pieces of a literal that holds "${": text pieces and "${" expr "}" parts, each
+// part lexed into a fresh token stream of its own.
 void Parser::lower_interpolation(const std::string& raw) {
   if (interpolation_depth_ >= kMaxInterpolationNesting) {
     diag("lowerir: interpolation nested deeper than " + std::to_string(kMaxInterpolationNesting) +
-         " levels at pos " + std::to_string(ts_.cursor - 1));
+         " levels at pos " + std::to_string(ts_.index() - 1));
     return;
   }
   ++interpolation_depth_;
@@ -367,9 +309,8 @@ void Parser::lower_interpolation(const std::string& raw) {
     if (close == std::string::npos) close = raw.size();
     pos = close < raw.size() ? close + 1 : raw.size();
 
-    TokenStream saved = std::move(ts_);
-    ts_ = TokenStream{};
-    ts_.load(std::string_view(raw).substr(start, close - start));
+    TokenCursor saved = std::move(ts_);
+    ts_ = TokenCursor(std::string_view(raw).substr(start, close - start));
     expr();
     ts_ = std::move(saved);
 

@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   kv::frontend::StringSink sink;
   try {
     kv::frontend::run_stage("main.kv", sink, files);
-  } catch (const kv::frontend::CannotOpen&) {
+  } catch (const kv::CannotOpenFile&) {
   }
   return 0;
 }

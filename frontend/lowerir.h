@@ -1,21 +1,13 @@
 // The front end: Kavel source text in, IR lines out. Everything the program `lowerir`
 // does is callable in-process here; main.cpp only wires it to the standard streams.
 #pragma once
-#include <exception>
 #include <functional>
 #include <string>
 #include <string_view>
 
-#include "registries.h"
+#include "source.h"
 
 namespace kv::frontend {
-
-// The main source or a used file cannot be read. The stage ends with the runtime's
-// "cannot open file" exit; the library only throws so that callers (tests, the fuzzer)
-// survive it.
-struct CannotOpen : std::exception {
-  const char* what() const noexcept override { return "cannot open file"; }
-};
 
 // Where IR lines and diagnostics go. `diag` receives the message without the "[err] "
 // prefix and without the line end.
@@ -43,24 +35,17 @@ struct FileAccess {
 };
 FileAccess host_files();
 
-// Nesting of blocks, parenthesised and bracketed expressions, argument lists and
-// interpolations, counted together. Deeper input gets a diagnostic, not a stack overflow.
-constexpr int kMaxNesting = 1000;
 // Interpolations inside interpolations re-lex their text once per level; the bound keeps
 // the work linear in the source size.
 constexpr int kMaxInterpolationNesting = 16;
 // Longest token text quoted in a diagnostic; a longer one is cut there and ends in "...".
 constexpr size_t kMaxDiagValue = 256;
 
-// Replaces every `use "path":` directive by the file it names (its first start block
-// removed, its own directives expanded), each path once per run. Throws CannotOpen.
-std::string expand_uses(std::string_view text, UsedFiles& used, const FileAccess& files);
-
 // Lexes and lowers an expanded source, writing IR lines and diagnostics to `sink`.
 void lower_program(std::string_view expanded, Sink& sink);
 
-// The stage after its prompt: record the main path, read it, expand its uses, lower.
-// Throws CannotOpen before any IR line is written.
+// The stage after its prompt: read the main file, expand its uses (common/source.h),
+// lower. Throws kv::CannotOpenFile before any IR line is written.
 void run_stage(const std::string& path, Sink& sink, const FileAccess& files);
 
 }  // namespace kv::frontend

@@ -39,7 +39,7 @@ int main() {
   StreamSink sink;
   try {
     kv::frontend::run_stage(path, sink, kv::frontend::host_files());
-  } catch (const kv::frontend::CannotOpen&) {
+  } catch (const kv::CannotOpenFile&) {
     sink.flush_err();
     kv::fail_cannot_open();
   }

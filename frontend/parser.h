@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "grammar.h"
 #include "ir.h"
 #include "lexer.h"
 #include "lowerir.h"
@@ -16,18 +17,6 @@ namespace kv::frontend {
 
 using ir::Op;
 
-// The tokens of one text with a placeholder at index 0, so the first real token is
-// number 1: token numbers in diagnostics are these indices.
-// The placeholder is not stored: token number i lives at tokens[i - 1].
-struct TokenStream {
-  std::vector<Token> tokens;
-  size_t cursor = 1;
-
-  void load(std::string_view text);
-  size_t count() const { return tokens.size() + 1; }
-  const Token& at(size_t i) const { return tokens[i - 1]; }
-};
-
 class Parser {
  public:
   explicit Parser(Sink& sink) : sink_(sink) {}
@@ -35,17 +24,10 @@ class Parser {
   void program(std::string_view expanded);  // top level
 
  private:
-  // Token stream.
-  TokKind peek_kind() const;
-  const std::string& peek_value() const;
-  const std::string& peek_value_next() const;
-  bool at_end() const { return ts_.cursor >= ts_.count(); }
-  bool at_sym(std::string_view s) const;
-  bool at_kw(std::string_view k) const;
-  bool next_is_sym(std::string_view s) const;
-  void advance() { ++ts_.cursor; }
+  // Expectations on the token under the cursor (ts_): advance past it, or report.
   void expect_sym(std::string_view s);
   void expect_kw(std::string_view k);
+  void expect(bool found, std::string_view opening, std::string_view text);
   // Every IR line is written through the opcode table.
   void emit(Op op) { sink_.ir_line(ir::line(op)); }
   void emit(Op op, std::string_view a) { sink_.ir_line(ir::line(op, a)); }
@@ -62,8 +44,10 @@ class Parser {
   void emit_label(int64_t n) { sink_.ir_line(label_name(n)); }
   void emit_trypops(int64_t n);
 
-  // Nesting guard: true when one more level fits; otherwise reports, skips the token
-  // under the cursor (so every caller still makes progress) and returns false.
+  // Nesting guard (kMaxNesting): blocks, parenthesised and bracketed expressions,
+  // argument lists and interpolations count together. True when one more level fits;
+  // otherwise reports, skips the token under the cursor (so every caller still makes
+  // progress) and returns false.
   bool enter();
   void leave() { --depth_; }
 
@@ -71,14 +55,10 @@ class Parser {
   void expr();
   int64_t short_circuit_head(Op jump);
   void short_circuit_tail(int64_t label);
-  static std::string_view operator_text(std::string_view v);
-  void emit_binary(std::string_view op);
   void or_level();
   void and_level();
   void not_level();
-  void comparison();
-  void additive();
-  void multiplicative();
+  void binary(size_t min_level);
   void unary();
   void postfix();
   void primary();
@@ -110,7 +90,7 @@ class Parser {
   void enumeration();
 
   Sink& sink_;
-  TokenStream ts_;
+  TokenCursor ts_;
   int64_t label_counter_ = 0;
   int depth_ = 0;
   int interpolation_depth_ = 0;

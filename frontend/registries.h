@@ -33,7 +33,7 @@ class SymbolTable {
 };
 
 // A list of names in order of first appearance with a membership index (record names,
-// used files).
+// enum names).
 class NameList {
  public:
   // Appends the name unless it is already there; true when it was new.
@@ -45,8 +45,6 @@ class NameList {
   std::vector<std::string> names_;
   std::unordered_set<std::string, StringHash, std::equal_to<>> index_;
 };
-
-using UsedFiles = NameList;
 
 // Enum names and the (enum, variant) pairs of every enum declaration of the run.
 class EnumRegistry {

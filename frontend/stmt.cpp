@@ -4,25 +4,29 @@
 
 namespace kv::frontend {
 
+// block := "[" { statement } "]"
 void Parser::block() {
   if (!enter()) return;
   expect_sym("[");
-  while (!at_end() && !at_sym("]")) statement();
+  while (!ts_.at_end() && !ts_.at_sym("]")) statement();
   expect_sym("]");
   leave();
 }
 
+// statement := let | "fix" name "=" expr ":" | "give" expr ":" | ("stop" | "skip") ":"
+//            | kvlog ":" | loop | try | "spawn" name "(" ")" ":" | "yield" ":" | when
+//            | match | name_statement | expr ":"
 void Parser::statement() {
-  if (peek_kind() == TokKind::Kw) {
-    const std::string& k = peek_value();
+  if (ts_.peek_kind() == TokKind::Kw) {
+    const std::string& k = ts_.peek_value();
     if (k == "let") {
       let_statement();
       return;
     }
     if (k == "fix") {
-      advance();
-      const std::string name = peek_value();
-      advance();
+      ts_.advance();
+      const std::string name = ts_.peek_value();
+      ts_.advance();
       expect_sym("=");
       expr();
       emit(Op::Fix, name);
@@ -30,7 +34,7 @@ void Parser::statement() {
       return;
     }
     if (k == "give") {
-      advance();
+      ts_.advance();
       expr();
       emit_trypops(try_depth_);
       emit(Op::Ret);
@@ -39,7 +43,7 @@ void Parser::statement() {
     }
     if (k == "stop" || k == "skip") {
       const bool is_stop = k == "stop";
-      advance();
+      ts_.advance();
       emit_trypops(try_depth_ - loop_try_.back());
       emit(Op::Jmp, label_name(is_stop ? loop_break_.back() : loop_continue_.back()));
       expect_sym(":");
@@ -59,9 +63,9 @@ void Parser::statement() {
       return;
     }
     if (k == "spawn") {
-      advance();
-      const std::string fn = peek_value();
-      advance();
+      ts_.advance();
+      const std::string fn = ts_.peek_value();
+      ts_.advance();
       expect_sym("(");
       expect_sym(")");
       emit(Op::Spawn, fn);
@@ -69,7 +73,7 @@ void Parser::statement() {
       return;
     }
     if (k == "yield") {
-      advance();
+      ts_.advance();
       emit(Op::Yield);
       expect_sym(":");
       return;
@@ -83,7 +87,7 @@ void Parser::statement() {
       return;
     }
   }
-  if (peek_kind() == TokKind::Id && (next_is_sym(".") || next_is_sym("=") || next_is_sym("{"))) {
+  if (ts_.peek_kind() == TokKind::Id && (ts_.next_is_sym(".") || ts_.next_is_sym("=") || ts_.next_is_sym("{"))) {
     name_statement();
     return;
   }
@@ -92,15 +96,16 @@ void Parser::statement() {
   expect_sym(":");
 }
 
+// let := "let" type name ["=" expr] ":"
 void Parser::let_statement() {
-  advance();  // "let"
-  const std::string type = peek_value();
-  advance();
-  const std::string name = peek_value();
-  advance();
+  ts_.advance();  // "let"
+  const std::string type = ts_.peek_value();
+  ts_.advance();
+  const std::string name = ts_.peek_value();
+  ts_.advance();
   symbols_.add(name, type);
-  if (at_sym("=")) {
-    advance();
+  if (ts_.at_sym("=")) {
+    ts_.advance();
     expr();
     emit(Op::Decl, type, name, "1");
   } else {
@@ -117,35 +122,35 @@ void Parser::let_statement() {
   expect_sym(":");
 }
 
-// N "." F ["=" E] ":", N "=" E ":", N "{" I "}" ["=" E] ":"
+// name_statement := name ( "." name ["=" expr] | "=" expr | "{" expr "}" ["=" expr] ) ":"
 void Parser::name_statement() {
-  const std::string name = peek_value();
-  advance();
-  if (at_sym(".")) {
-    advance();
-    const std::string field = peek_value();
-    advance();
+  const std::string name = ts_.peek_value();
+  ts_.advance();
+  if (ts_.at_sym(".")) {
+    ts_.advance();
+    const std::string field = ts_.peek_value();
+    ts_.advance();
     emit(Op::Load, name);
     const std::string& type = symbols_.type_of(name);
-    if (at_sym("=")) {
-      advance();
+    if (ts_.at_sym("=")) {
+      ts_.advance();
       expr();
       emit(Op::FSet, type, field);
     } else {
       emit(Op::FGet, type, field);
       emit(Op::Pop);
     }
-  } else if (at_sym("=")) {
-    advance();
+  } else if (ts_.at_sym("=")) {
+    ts_.advance();
     expr();
     emit(Op::Store, name);
   } else {
-    advance();  // "{"
+    ts_.advance();  // "{"
     emit(Op::Load, name);
     expr();
     expect_sym("}");
-    if (at_sym("=")) {
-      advance();
+    if (ts_.at_sym("=")) {
+      ts_.advance();
       expr();
       emit(Op::SetIdx);
     } else {
@@ -156,10 +161,13 @@ void Parser::name_statement() {
   expect_sym(":");
 }
 
+// loop := "loop" ( "while" expr block
+//                 | name "in" expr ["to" expr ["step" expr]] block
+//                 | expr block )
 void Parser::loop_statement() {
-  advance();  // "loop"
-  if (at_kw("while")) {
-    advance();
+  ts_.advance();  // "loop"
+  if (ts_.at_kw("while")) {
+    ts_.advance();
     const int64_t start = new_label();
     const int64_t end = new_label();
     emit_label(start);
@@ -176,16 +184,16 @@ void Parser::loop_statement() {
     emit_label(end);
     return;
   }
-  if (peek_kind() == TokKind::Id && peek_value_next() == "in") {
-    const std::string var = peek_value();
-    advance();
-    advance();
+  if (ts_.peek_kind() == TokKind::Id && ts_.peek_value_next() == "in") {
+    const std::string var = ts_.peek_value();
+    ts_.advance();
+    ts_.advance();
     expr();
-    if (at_kw("to")) {
-      advance();
+    if (ts_.at_kw("to")) {
+      ts_.advance();
       expr();
-      if (at_kw("step")) {
-        advance();
+      if (ts_.at_kw("step")) {
+        ts_.advance();
         expr();
       } else {
         emit(Op::Const, "none");
@@ -204,7 +212,8 @@ void Parser::loop_statement() {
   loop_tail("~");
 }
 
-// The head, body and exits shared by the iterating and the counted loop.
+// loop_tail := block, with the head, the exits and the end that the iterating and the
+// counted loop share around it.
 void Parser::loop_tail(const std::string& var) {
   const int64_t head = new_label();
   const int64_t exit = new_label();
@@ -224,8 +233,9 @@ void Parser::loop_tail(const std::string& var) {
   emit_label(end);
 }
 
+// try := "try" block "catch" block
 void Parser::try_statement() {
-  advance();  // "try"
+  ts_.advance();  // "try"
   const int64_t handler = new_label();
   const int64_t end = new_label();
   emit(Op::TryPush, label_name(handler));
@@ -240,8 +250,9 @@ void Parser::try_statement() {
   emit_label(end);
 }
 
+// when := "when" expr block {"or" expr block} ["else" block]
 void Parser::when_statement() {
-  advance();  // "when"
+  ts_.advance();  // "when"
   const int64_t end = new_label();
   for (;;) {
     const int64_t next = new_label();
@@ -250,23 +261,24 @@ void Parser::when_statement() {
     block();
     emit(Op::Jmp, label_name(end));
     emit_label(next);
-    if (!at_kw("or")) break;
-    advance();
+    if (!ts_.at_kw("or")) break;
+    ts_.advance();
   }
-  if (at_kw("else")) {
-    advance();
+  if (ts_.at_kw("else")) {
+    ts_.advance();
     block();
   }
   emit_label(end);
 }
 
+// match := "match" name "[" { primary block } ["else" block] "]"
 void Parser::match_statement() {
-  advance();  // "match"
-  const std::string subject = peek_value();
-  advance();
+  ts_.advance();  // "match"
+  const std::string subject = ts_.peek_value();
+  ts_.advance();
   expect_sym("[");
   const int64_t end = new_label();
-  while (!at_end() && !at_kw("else") && !at_sym("]")) {
+  while (!ts_.at_end() && !ts_.at_kw("else") && !ts_.at_sym("]")) {
     const int64_t next = new_label();
     emit(Op::Load, subject);
     primary();
@@ -276,8 +288,8 @@ void Parser::match_statement() {
     emit(Op::Jmp, label_name(end));
     emit_label(next);
   }
-  if (at_kw("else")) {
-    advance();
+  if (ts_.at_kw("else")) {
+    ts_.advance();
     block();
   }
   expect_sym("]");

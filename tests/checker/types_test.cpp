@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "check_util.h"
+#include "grammar.h"
 
 namespace kv::vetter::test {
 namespace {
@@ -36,6 +37,23 @@ TEST(Compatibility, LiteralsAndOperators) {
                                let_error(13, "k", "int", "float") +
                                let_error(15, "o", "text", "bool"));
   EXPECT_EQ(r.error_count, 6);
+}
+
+TEST(Precedence, LevelsAndAssociationShowInTheType) {
+  // Each expression would have another type if its levels were parsed the other way.
+  const struct {
+    const char* expr;
+    const char* type;
+  } cases[] = {
+      {"1 < 2 + \"a\"", "bool"},        // comparison looser than additive
+      {"\"a\" + 1 * 2.5", "text"},      // additive looser than multiplicative
+      {"\"a\" - 1 + \"b\"", "text"},    // left to right: ("a" - 1) + "b"
+      {"not 1 + 2.5", "bool"},          // not looser than additive
+      {"1.5 or 2 and 3", "bool"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(diags(std::string("let list l = ") + c.expr + ":\n"), let_error(1, "l", "list", c.type))
+        << c.expr;
 }
 
 TEST(Compatibility, AnyAndVarAcceptAndAreAccepted) {

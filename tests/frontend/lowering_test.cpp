@@ -5,11 +5,12 @@
 #include <random>
 #include <string>
 
+#include "grammar.h"
 #include "lowerir.h"
 
-using kv::frontend::CannotOpen;
+using kv::CannotOpenFile;
 using kv::frontend::FileAccess;
-using kv::frontend::kMaxNesting;
+using kv::kMaxNesting;
 using kv::frontend::StringSink;
 
 namespace {
@@ -82,6 +83,30 @@ TEST(Nesting, RepeatedPrefixOperatorsDoNotRecurse) {
   EXPECT_EQ(count(s.ir, "NEG\r\n"), n);
   EXPECT_EQ(count(s.ir, "NOT\r\n"), n);
   EXPECT_EQ(s.ir.find("NEG"), std::string("LOAD a\r\n").size());
+}
+
+TEST(Precedence, EveryOperatorAtItsLevelLeftToRight) {
+  // Each row would come out in another order if a level bound looser or tighter, or
+  // associated to the right. Lines are joined with "|".
+  const struct {
+    const char* expr;
+    const char* lines;
+  } cases[] = {
+      {"a == b != c < d", "LOAD a|LOAD b|BIN ==|LOAD c|BIN !=|LOAD d|BIN <"},
+      {"a > b + c <= d >= e", "LOAD a|LOAD b|LOAD c|BIN +|BIN >|LOAD d|BIN <=|LOAD e|BIN >="},
+      {"a - b * c + d", "LOAD a|LOAD b|LOAD c|BIN *|BIN -|LOAD d|BIN +"},
+      {"a * b / -c % d", "LOAD a|LOAD b|BIN *|LOAD c|NEG|BIN /|LOAD d|BIN %"},
+      {"not a < b or c and d",
+       "LOAD a|LOAD b|BIN <|NOT|DUP|JT .L0|POP|LOAD c|DUP|JF .L1|POP|LOAD d|.L1|BOOL|.L0|BOOL"},
+  };
+  for (const auto& c : cases) {
+    std::string want = c.lines;
+    for (size_t at = want.find('|'); at != std::string::npos; at = want.find('|', at))
+      want.replace(at, 1, "\r\n");
+    StringSink s = lower(std::string("x = ") + c.expr + ":");
+    EXPECT_EQ(s.ir, want + "\r\nSTORE x\r\n") << c.expr;
+    EXPECT_EQ(s.err, "") << c.expr;
+  }
 }
 
 TEST(Interpolation, InnerLiteralsAreLoweredThroughFreshStreams) {
@@ -161,34 +186,15 @@ TEST(LargeInput, RandomBytesNeverStopTheStage) {
   EXPECT_FALSE(t.err.empty());
 }
 
-TEST(UseExpansion, CyclesDuplicatesAndOddDirectives) {
-  const FileAccess files = memory_files({
-      {"lib/a.kv", "use \"b.kv\":\nfn a() [ ]\nstart [ x: ]"},
-      {"lib/b.kv", "use \"a.kv\":use \"main.kv\": fn b() [ ]"},
-  });
-  kv::frontend::UsedFiles used;
-  used.add("main.kv");
-  const std::string out = kv::frontend::expand_uses(
-      "use \"a.kv\": use \"a.kv\": abuse \"b.kv\": use \"a.kv\"", used, files);
-  EXPECT_EQ(out, " fn b() [ ]\n\nfn a() [ ]\n\n  ab ");
-  EXPECT_EQ(used.names(), (std::vector<std::string>{"main.kv", "a.kv", "b.kv"}));
-}
-
-TEST(UseExpansion, UnterminatedPathAndMissingColon) {
-  const FileAccess files = memory_files({{"lib/x.kv", "y:"}, {"lib/x.kv: rest", "z:"}});
-  kv::frontend::UsedFiles used;
-  // No ":" after the path: the directive runs to the end of the text.
-  EXPECT_EQ(kv::frontend::expand_uses("a use \"x.kv\" rest", used, files), "a y:\n");
-  // No closing quote: the path runs to the end of the text.
-  kv::frontend::UsedFiles fresh;
-  EXPECT_EQ(kv::frontend::expand_uses("a use \"x.kv: rest", fresh, files), "a z:\n");
-  kv::frontend::UsedFiles again;
-  EXPECT_THROW(kv::frontend::expand_uses("use \"gone", again, files), CannotOpen);
-  kv::frontend::UsedFiles skipped;
-  // Inside a literal or a comment a directive is plain text.
-  EXPECT_EQ(kv::frontend::expand_uses("\"use \\\"x.kv\\\":\" // use \"x.kv\":", skipped, files),
-            "\"use \\\"x.kv\\\":\" // use \"x.kv\":");
-  EXPECT_EQ(skipped.names().size(), 0u);
+TEST(RunStage, UsedNamesAreResolvedAndTheMainPathIsNot) {
+  // The used name goes through FileAccess.resolve ("lib/" here); the main path is read
+  // as given, and counts as used, so using it again adds nothing.
+  const FileAccess files = memory_files(
+      {{"main.kv", "use \"ok.kv\": use \"main.kv\": x = 1:"}, {"lib/ok.kv", "y = 2:"}});
+  StringSink sink;
+  kv::frontend::run_stage("main.kv", sink, files);
+  EXPECT_EQ(sink.ir, "CONST 2\r\nSTORE y\r\nCONST 1\r\nSTORE x\r\n");
+  EXPECT_EQ(sink.err, "");
 }
 
 TEST(RunStage, MissingFilesThrowBeforeAnyIr) {
@@ -196,12 +202,12 @@ TEST(RunStage, MissingFilesThrowBeforeAnyIr) {
   FileAccess direct = files;
   direct.resolve = [](const std::string& name) { return name; };
   StringSink sink;
-  EXPECT_THROW(kv::frontend::run_stage("nope.kv", sink, direct), CannotOpen);
+  EXPECT_THROW(kv::frontend::run_stage("nope.kv", sink, direct), CannotOpenFile);
   FileAccess with_main = memory_files({{"main.kv", "x = 1: use \"ok.kv\":"}, {"lib/ok.kv", "use \"gone.kv\":"}});
   with_main.read = [inner = with_main.read](const std::string& path, std::string& text) {
     return inner(path == "main.kv" ? "main.kv" : path, text);
   };
-  EXPECT_THROW(kv::frontend::run_stage("main.kv", sink, with_main), CannotOpen);
+  EXPECT_THROW(kv::frontend::run_stage("main.kv", sink, with_main), CannotOpenFile);
   EXPECT_EQ(sink.ir, "");
   EXPECT_EQ(sink.err, "");
 }
