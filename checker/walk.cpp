@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "builtins.h"
 #include "grammar.h"
 #include "lexer.h"
 #include "vetter.h"
@@ -42,24 +43,6 @@ constexpr std::string_view kFixedTexts[kFixedCount] = {
     "catch", "spawn", "yield", "when", "or", "else", "match", "and", "not", "true", "false",
     "rec", "enum", "use", "start", "private",
     "(", ")", "[", "]", "{", "}", ",", ":", ".", "=", "-", "->"};
-
-// The built-in functions and their result types, in the order they are entered.
-constexpr std::pair<std::string_view, Fixed> kBuiltins[] = {
-    {"len", kInt},           {"toint", kInt},          {"tofloat", kFloat},
-    {"int_to_float", kFloat}, {"float_to_int", kInt},  {"totext", kText},
-    {"ask", kText},          {"sub", kText},           {"readfile", kText},
-    {"writefile", kInt},     {"file_open", kInt},      {"file_read_chunk", kText},
-    {"file_eof", kInt},      {"file_close", kInt},     {"push", kInt},
-    {"quit", kInt},          {"ord", kInt},            {"chr", kText},
-    {"clock", kInt},         {"argc", kInt},           {"argv", kText},
-    {"lasterror", kText},    {"sock_listen", kInt},    {"sock_accept", kInt},
-    {"sock_recv", kText},    {"sock_send", kInt},      {"sock_close", kInt},
-    {"map_new", kMap},       {"map_set", kMap},        {"map_get_text", kText},
-    {"map_get_int", kInt},   {"map_get_float", kFloat}, {"map_has", kInt},
-    {"map_keys", kList},     {"print", kInt},          {"println", kInt},
-    {"printout", kInt},      {"run_coroutines", kInt}, {"system", kInt},
-    {"getenv", kText},       {"exedir", kText}};
-static_assert(std::size(kBuiltins) == 41);
 
 class Interner {
  public:
@@ -250,11 +233,13 @@ class Checker {
     return file < 0 ? std::string_view() : std::string_view(ex_.files[static_cast<size_t>(file)]);
   }
 
+  // The built-ins of the shared table that the checker's catalogue holds, in its order.
   void enter_builtins() {
-    for (const auto& [name, result] : kBuiltins) {
-      const int32_t id = names_.add(name);
+    for (const builtins::Builtin& b : builtins::kTable) {
+      if (b.result.empty()) continue;
+      const int32_t id = names_.add(b.name);
       define_symbol(id, kFn);
-      define_symbol(ret_key(id), result);
+      define_symbol(ret_key(id), names_.add(b.result));
     }
   }
 
