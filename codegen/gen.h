@@ -23,7 +23,13 @@ struct Pool {
 
 struct LoopEntry {
   bool range;  // a RANGE loop; otherwise a loop over a list
-  Type yields; // kind of the values it yields
+};
+
+// What a caller must know of a user function: the kinds of its parameters (it hands each
+// argument over as that kind) and of its result.
+struct Signature {
+  Type result;
+  std::vector<Type> params;
 };
 
 struct Gen {
@@ -32,9 +38,11 @@ struct Gen {
 
   Pool strings;
   Pool floats;
-  std::unordered_map<std::string, Type> functions;  // name -> result, first wins
+  std::unordered_map<std::string, Signature> functions;  // first wins
   Pool global_names;
   std::unordered_map<std::string, Type> global_types;  // first wins
+  Pool global_kinds;  // globals of a kind known at run time: each has a kind cell kv_k_<name>
+  size_t arg_kinds = 0;  // slots of kv_arg_kinds: the most parameters of kind Dynamic a call hands over
   Records records;
   std::vector<std::string> enum_list;
   unsigned long long label_counter = 0;
@@ -44,8 +52,15 @@ struct Gen {
   std::unordered_map<std::string, Type> local_types;
   std::vector<LoopEntry> loops;
   size_t local_count = 0;
+  size_t loop_depth = 0;  // D: the deepest loop nesting of the routine
+  Type result;            // the routine's result kind
   std::vector<Type> types;  // the type stack
   bool coroutine = false;
+  // Kind cells, below the locals and loop cells: one for each local of kind Dynamic and one
+  // for each type-stack position that has held a Dynamic value, numbered as first used.
+  std::unordered_map<std::string, size_t> var_kind_cells;
+  std::unordered_map<size_t, size_t> stack_kind_cells;
+  size_t kind_cells = 0;
 
   // Writers: an instruction gets four blanks in front, a label line none.
   void ins(std::string_view s) {
@@ -62,11 +77,7 @@ struct Gen {
   std::string new_label() { return ".cg" + std::to_string(label_counter++); }
 
   // Type stack. A pop from an empty stack reads as an integer: emitasm never fails.
-  // MaybeText marks an element of a list taken to hold texts: lists carry no element type,
-  // so it may be a number. It is a text everywhere (pop_type and pop_types give Text) except
-  // where "+" chooses its template and where a variable records its kind (pop_raw_type).
   Type pop_type();
-  Type pop_raw_type();
   void push_type(Type t) { types.push_back(std::move(t)); }
   void push_type(Kind k) { types.push_back(Type::of(k)); }
   // The n topmost types, deepest first, removed from the stack.
@@ -76,8 +87,26 @@ struct Gen {
   // more than it pushed cannot make the output grow without bound.
   size_t count_operand(std::string_view op, size_t per_item = 1) const;
 
+  // Position of the top of the type stack (0 is the deepest value), and where the machine
+  // stack holds the value at a position.
+  size_t top() const { return types.empty() ? 0 : types.size() - 1; }
+  std::string stack_ref(size_t pos) const;
+  // The kind cell of a type-stack position, or of a variable of kind Dynamic.
+  std::string kind_cell(size_t pos);
+  std::string var_kind_ref(const std::string& name);
+  // The kind of the value at a position as an operand: its cell for a Dynamic value, its
+  // runtime code for a value of a known kind.
+  std::string kind_operand(size_t pos);
+  // Makes the value at a type-stack position one of kind `to`, in place: an integer
+  // becomes a float; a Dynamic value becomes the declared kind (kv_dyn_to_int,
+  // kv_dyn_to_float, kv_value_to_str); a value of a known kind becomes Dynamic with that
+  // kind in its cell; a list, or a known value, becomes text by its text form. Any other
+  // pair is left as it is.
+  void coerce(size_t pos, const Type& to);
+
   std::string var_ref(const std::string& name) const;
   Type var_type(const std::string& name) const;
+  bool has_var_type(const std::string& name) const;
   void record_var_type(const std::string& name, const Type& t);
 
   void translate(const ir::Line& line);

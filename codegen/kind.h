@@ -5,21 +5,25 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
 namespace kv::gen {
 
 enum class Kind : uint8_t {
-  Int,        // an integer, a bool, none, or a value of no known kind
-  Float,      // IEEE binary64 bits
-  Text,       // the address of a text
-  List,       // a list of numbers
-  TextList,   // a list taken to hold texts
-  Map,        // a map
-  MaybeText,  // an element of a list taken to hold texts: a text, or a number in it
-  Record,     // a record; its name is kept beside the kind
+  Int,      // an integer, a bool or none (and a value of a type word nobody declared)
+  Float,    // IEEE binary64 bits
+  Text,     // the address of a text
+  List,     // a list; its elements keep their own kinds
+  Map,      // a map; its values keep their own kinds
+  Record,   // a record; its name is kept beside the kind
+  Dynamic,  // a kind known only at run time (a list element, a map value, a value of type
+            // any): the value's kind lives in a kind cell of the frame beside it
 };
+
+// The code the runtime uses for a kind (runtime/layout.def: KV_KIND_INT ...).
+int runtime_kind(Kind k);
 
 struct Type {
   Kind kind = Kind::Int;
@@ -28,7 +32,7 @@ struct Type {
   static Type of(Kind k) { return Type{k, {}}; }
   static Type record_named(std::string_view name) { return Type{Kind::Record, std::string(name)}; }
   bool is(Kind k) const { return kind == k; }
-  bool is_list() const { return kind == Kind::List || kind == Kind::TextList; }
+  bool is_static() const { return kind != Kind::Dynamic; }
 };
 
 struct Field {
@@ -46,20 +50,12 @@ struct Records {
   bool contains(std::string_view name) const { return fields.count(std::string(name)) != 0; }
 };
 
-// The kind a type word names. The type keywords come first ("int" and "bool" are integers);
-// then a declared record, so a record named "f" or "s" is a record; then the one-letter words
-// "s", "l" and "f" the IR also accepts for text, list and float. Any other word ("any", "var",
-// "~", a name that is no record) gives Int.
+// The kind a type word names: the type keywords ("int" and "bool" are integers, "any" and
+// "var" a kind known at run time), then a declared record, so a record named "f" or "s" is
+// a record, then the one-letter words "s", "l" and "f" the IR also accepts for text, list
+// and float. Nothing for any other word ("~", a name that is no record).
+std::optional<Type> kind_of_word(std::string_view word, const Records& records);
+// The same, with an integer for a word that names nothing.
 Type type_of_word(std::string_view word, const Records& records);
-
-// The word read as a parameter's type: a list parameter is taken to hold texts.
-Type param_type(std::string_view word, const Records& records);
-// The word read as a function's result: only texts, lists (taken to hold texts) and floats
-// are told apart from integers.
-Type result_type(std::string_view word, const Records& records);
-// The kind a "let" gives its variable: int and bool name integers and text a text, whatever
-// the value; float keeps an integer's kind, because an integer given to a float is stored as
-// its integer bits; any other type keeps the value's kind.
-Type declared_type(std::string_view word, const Type& value);
 
 }  // namespace kv::gen

@@ -198,6 +198,10 @@ void write_module_tail(Gen& g) {
     g.label("dbl_" + std::to_string(k) + ": dq " + g.floats.items[k]);
   write_runtime_text(g, runtime_text().bss);
   for (const std::string& name : g.global_names.items) g.label("kv_g_" + name + ": resq 1");
+  // The kinds of globals of a kind known only at run time, and of arguments handed over as
+  // such (only programs that have them carry these cells).
+  for (const std::string& name : g.global_kinds.items) g.label("kv_k_" + name + ": resq 1");
+  if (g.arg_kinds > 0) g.label("kv_arg_kinds: resq " + std::to_string(g.arg_kinds));
 }
 
 }  // namespace gen

@@ -37,15 +37,23 @@ void scan_records(Gen& g) {
 void declaration_scan(Gen& g) {
   scan_records(g);
   bool in_fn = false;
+  Signature* current = nullptr;
+  bool first = false;
   for (const ir::Line& l : g.lines) {
     switch (l.op) {
       case Op::Fn:
         in_fn = true;
-        g.functions.emplace(std::string(l.a), result_type(l.b, g.records));
+        current = &g.functions.emplace(std::string(l.a), Signature{type_of_word(l.b, g.records), {}}).first->second;
+        first = current->params.empty();
+        continue;
+      case Op::Param:
+        // The parameters stand right after their "fn" line; a second function of the same
+        // name keeps the first one's signature.
+        if (in_fn && first) current->params.push_back(type_of_word(l.a, g.records));
         continue;
       case Op::End:
       case Op::Main: in_fn = false; continue;
-      default: break;
+      default: first = false; break;
     }
     if (in_fn) continue;
     switch (l.op) {
@@ -64,14 +72,31 @@ void declaration_scan(Gen& g) {
   }
 }
 
-void reset_routine(Gen& g) {
-  g.local_names = Pool{};
+void reset_routine(Gen& g, size_t locals, size_t loop_depth, Type result) {
   g.local_types.clear();
   g.loops.clear();
   g.types.clear();
-  g.local_count = 0;
-  g.coroutine = false;
+  g.local_count = locals;
+  g.loop_depth = loop_depth;
+  g.result = std::move(result);
+  g.var_kind_cells.clear();
+  g.stack_kind_cells.clear();
+  g.kind_cells = 0;
 }
+
+// Translates a routine's lines into a text of their own, so that its frame, which ends with
+// the kind cells the translation takes, is known before the prologue is written.
+template <typename Body>
+std::string translated(Gen& g, Body body) {
+  std::string outer = std::move(g.out);
+  g.out.clear();
+  body();
+  std::string inner = std::move(g.out);
+  g.out = std::move(outer);
+  return inner;
+}
+
+size_t frame_bytes(const Gen& g) { return 8 * (g.local_count + 3 * g.loop_depth + g.kind_cells); }
 
 // Depth of loop nesting over some lines; an IPOP with no open loop is ignored, as the
 // translation ignores it.
@@ -90,8 +115,9 @@ bool returns(const ir::Line& l) { return l.op == Op::Ret || l.op == Op::RetN || 
 
 // A function block: its "fn" line at begin, its lines up to end (not included).
 void translate_function(Gen& g, size_t begin, size_t end) {
-  reset_routine(g);
   const ir::Line& head = g.lines[begin];
+  g.local_names = Pool{};
+  g.coroutine = false;
   Depth depth;
   for (size_t i = begin + 1; i < end; ++i) {
     const ir::Line& l = g.lines[i];
@@ -105,29 +131,37 @@ void translate_function(Gen& g, size_t begin, size_t end) {
     depth.count(l);
     if (l.op == Op::Yield) g.coroutine = true;
   }
-  g.local_count = g.local_names.items.size();
+  reset_routine(g, g.local_names.items.size(), depth.max, type_of_word(head.b, g.records));
+  size_t n = 0;
+  while (begin + 1 + n < end && g.lines[begin + 1 + n].op == Op::Param) ++n;
+  const std::string body = translated(g, [&] {
+    for (size_t i = 0; i < n; ++i) {
+      const ir::Line& p = g.lines[begin + 1 + i];
+      std::string name(p.b);
+      size_t k = g.local_names.intern(name) + 1;
+      g.ins("mov rax, [rbp+" + std::to_string(16 + 8 * (n - 1 - i)) + "]");
+      g.ins("mov [rbp-" + std::to_string(8 * k) + "], rax");
+      Type t = type_of_word(p.a, g.records);
+      if (t.is(Kind::Dynamic)) {
+        // The caller left the argument's kind in kv_arg_kinds; nothing runs in between.
+        g.ins("mov rax, [kv_arg_kinds+" + std::to_string(8 * i) + "]");
+        g.ins("mov " + g.var_kind_ref(name) + ", rax");
+      }
+      g.local_types.emplace(name, t);
+    }
+    for (size_t i = begin + 1; i < end; ++i) {
+      const ir::Line& l = g.lines[i];
+      if (l.op == Op::Param || l.op == Op::Fn || l.op == Op::End) continue;
+      g.translate(l);
+    }
+    // A block cut short before its RET or RETN returns 0 rather than run on.
+    if (!returns(g.lines[end - 1])) g.translate(ir::parse("RETN"));
+  });
   g.label("kv_fn_" + std::string(head.a) + ":");
   g.ins("push rbp");
   g.ins("mov rbp, rsp");
-  size_t frame = 8 * (g.local_count + 3 * depth.max);
-  if (frame > 0) g.ins("sub rsp, " + std::to_string(frame));
-  size_t n = 0;
-  while (begin + 1 + n < end && g.lines[begin + 1 + n].op == Op::Param) ++n;
-  for (size_t i = 0; i < n; ++i) {
-    const ir::Line& p = g.lines[begin + 1 + i];
-    std::string name(p.b);
-    size_t k = g.local_names.intern(name) + 1;
-    g.ins("mov rax, [rbp+" + std::to_string(16 + 8 * (n - 1 - i)) + "]");
-    g.ins("mov [rbp-" + std::to_string(8 * k) + "], rax");
-    g.local_types.emplace(name, param_type(p.a, g.records));
-  }
-  for (size_t i = begin + 1; i < end; ++i) {
-    const ir::Line& l = g.lines[i];
-    if (l.op == Op::Param || l.op == Op::Fn || l.op == Op::End) continue;
-    g.translate(l);
-  }
-  // A block cut short before its RET or RETN returns 0 rather than run on.
-  if (!returns(g.lines[end - 1])) g.translate(ir::parse("RETN"));
+  if (frame_bytes(g) > 0) g.ins("sub rsp, " + std::to_string(frame_bytes(g)));
+  g.out += body;
 }
 
 // The program body: the top-level region without function blocks, then the main block.
@@ -156,42 +190,37 @@ void translate_body(Gen& g) {
   if (main_at < n)
     for (size_t i = main_at + 1; i < n && g.lines[i].op != Op::End; ++i) body.push_back(i);
 
-  reset_routine(g);
+  g.local_names = Pool{};
+  g.coroutine = false;
   Depth depth;
   for (size_t i : body) depth.count(g.lines[i]);
+  reset_routine(g, 0, depth.max, Type::of(Kind::Int));
+  const std::string text = translated(g, [&] {
+    for (size_t i : body) g.translate(g.lines[i]);
+    // A body that does not end in HALT (the empty program, say) must still return to
+    // kv_start rather than run on into the next routine.
+    if (body.empty() || g.lines[body.back()].op != Op::Halt) g.translate(ir::parse("HALT"));
+  });
   g.label("kv_user_main:");
   g.ins("push rbp");
   g.ins("mov rbp, rsp");
-  if (depth.max > 0) g.ins("sub rsp, " + std::to_string(24 * depth.max));
-  for (size_t i : body) g.translate(g.lines[i]);
-  // A body that does not end in HALT (the empty program, say) must still return to
-  // kv_start rather than run on into the next routine.
-  if (body.empty() || g.lines[body.back()].op != Op::Halt) g.translate(ir::parse("HALT"));
+  if (frame_bytes(g) > 0) g.ins("sub rsp, " + std::to_string(frame_bytes(g)));
+  g.out += text;
 }
 
 }  // namespace
 
-Type Gen::pop_raw_type() {
+Type Gen::pop_type() {
   if (types.empty()) return Type{};
   Type t = std::move(types.back());
   types.pop_back();
   return t;
 }
 
-Type Gen::pop_type() {
-  Type t = pop_raw_type();
-  if (t.is(Kind::MaybeText)) t.kind = Kind::Text;
-  return t;
-}
-
 std::vector<Type> Gen::pop_types(size_t n) {
   std::vector<Type> taken(n);
   size_t have = std::min(n, types.size());
-  for (size_t i = 0; i < have; ++i) {
-    Type& t = types[types.size() - have + i];
-    if (t.is(Kind::MaybeText)) t.kind = Kind::Text;
-    taken[n - have + i] = std::move(t);
-  }
+  for (size_t i = 0; i < have; ++i) taken[n - have + i] = std::move(types[types.size() - have + i]);
   types.resize(types.size() - have);
   return taken;
 }
@@ -208,6 +237,84 @@ size_t Gen::count_operand(std::string_view op, size_t per_item) const {
   return v;
 }
 
+std::string Gen::stack_ref(size_t pos) const {
+  return "[rsp+" + std::to_string(8 * (types.size() - 1 - pos)) + "]";
+}
+
+namespace {
+std::string kind_cell_at(const Gen& g, size_t j) {
+  return "[rbp-" + std::to_string(8 * (g.local_count + 3 * g.loop_depth + j + 1)) + "]";
+}
+}  // namespace
+
+std::string Gen::kind_cell(size_t pos) {
+  auto [it, fresh] = stack_kind_cells.emplace(pos, kind_cells);
+  if (fresh) ++kind_cells;
+  return kind_cell_at(*this, it->second);
+}
+
+std::string Gen::var_kind_ref(const std::string& name) {
+  if (!local_names.contains(name)) {
+    global_kinds.intern(name);
+    return "[kv_k_" + name + "]";
+  }
+  auto [it, fresh] = var_kind_cells.emplace(name, kind_cells);
+  if (fresh) ++kind_cells;
+  return kind_cell_at(*this, it->second);
+}
+
+std::string Gen::kind_operand(size_t pos) {
+  if (pos < types.size() && types[pos].is(Kind::Dynamic)) return kind_cell(pos);
+  return std::to_string(runtime_kind(pos < types.size() ? types[pos].kind : Kind::Int));
+}
+
+namespace {
+
+// Calls a routine of the kind machinery on the value at a position (rcx) and its kind
+// (rdx), and puts its result (rax) in the value's place.
+void convert_in_place(Gen& g, size_t pos, const char* routine) {
+  const std::string ref = g.stack_ref(pos);
+  g.ins("mov rcx, " + ref);
+  g.ins("mov rdx, " + g.kind_operand(pos));
+  g.ins(std::string("call ") + routine);
+  g.ins("mov " + ref + ", rax");
+}
+
+}  // namespace
+
+void Gen::coerce(size_t pos, const Type& to) {
+  if (pos >= types.size()) return;
+  const Type from = types[pos];
+  if (from.kind == to.kind) return;
+  const std::string ref = stack_ref(pos);
+  switch (to.kind) {
+    case Kind::Dynamic:
+      ins("mov qword " + kind_cell(pos) + ", " + std::to_string(runtime_kind(from.kind)));
+      break;
+    case Kind::Float:
+      if (from.is(Kind::Int)) {
+        ins("cvtsi2sd xmm0, qword " + ref);
+        ins("movq " + ref + ", xmm0");
+      } else if (from.is(Kind::Dynamic)) {
+        convert_in_place(*this, pos, "kv_dyn_to_float");
+      } else {
+        return;
+      }
+      break;
+    case Kind::Int:
+      if (!from.is(Kind::Dynamic)) return;
+      convert_in_place(*this, pos, "kv_dyn_to_int");
+      break;
+    case Kind::Text:
+      convert_in_place(*this, pos, "kv_value_to_str");
+      break;
+    default:
+      if (!from.is(Kind::Dynamic)) return;
+      break;
+  }
+  types[pos] = to;
+}
+
 std::string Gen::var_ref(const std::string& name) const {
   auto it = local_names.index.find(name);
   if (it != local_names.index.end()) return "[rbp-" + std::to_string(8 * (it->second + 1)) + "]";
@@ -222,6 +329,10 @@ Type Gen::var_type(const std::string& name) const {
   return Type{};
 }
 
+bool Gen::has_var_type(const std::string& name) const {
+  return local_names.contains(name) ? local_types.count(name) != 0 : global_types.count(name) != 0;
+}
+
 void Gen::record_var_type(const std::string& name, const Type& t) {
   if (local_names.contains(name))
     local_types.emplace(name, t);
@@ -231,6 +342,9 @@ void Gen::record_var_type(const std::string& name, const Type& t) {
 
 void write_routines(Gen& g) {
   declaration_scan(g);
+  for (const auto& [name, sig] : g.functions)
+    for (size_t i = 0; i < sig.params.size(); ++i)
+      if (sig.params[i].is(Kind::Dynamic)) g.arg_kinds = std::max(g.arg_kinds, i + 1);
   translate_body(g);
   // Functions, in the order of their "fn" lines. A block also ends at the next "fn" or
   // "main" line; a function that begins there is still translated.

@@ -17,12 +17,28 @@ std::string label_symbol(std::string_view op) {
 }
 
 std::string cell(size_t distance) { return "[rbp-" + std::to_string(distance) + "]"; }
+std::string num(int64_t v) { return std::to_string(v); }
 
 // A list header's element array, in rax: "[rax+16]".
-const std::string kListData = "[rax+" + std::to_string(layout::KV_LIST_DATA) + "]";
+const std::string kListData = "[rax+" + num(layout::KV_LIST_DATA) + "]";
+
+// The types of the two operands of a two-operand operator, with the positions they hold.
+struct Operands {
+  size_t lp = 0, rp = 0;
+  bool whole = false;  // both are on the type stack
+};
+Operands operands(const Gen& g) {
+  Operands o;
+  o.whole = g.types.size() >= 2;
+  if (o.whole) {
+    o.rp = g.types.size() - 1;
+    o.lp = o.rp - 1;
+  }
+  return o;
+}
 
 // "+" with a text on either side: the number is written in its text form on its own side.
-void join(Gen& g, const Type& L, const Type& R, bool maybe_number) {
+void join(Gen& g, const Type& L, const Type& R) {
   auto convert = [&](const Type& t) {
     if (t.is(Kind::Float)) {
       g.ins("movq xmm0, rcx");
@@ -35,11 +51,6 @@ void join(Gen& g, const Type& L, const Type& R, bool maybe_number) {
     g.ins("pop rdx");
     g.ins("pop rcx");
     g.ins("call kv_concat");
-  } else if (maybe_number && !L.is(Kind::Float) && !R.is(Kind::Float)) {
-    g.ins("pop rdx");
-    g.ins("pop rcx");
-    g.ins(L.is(Kind::Text) ? "mov r8d, 1" : "xor r8d, r8d");
-    g.ins("call kv_join_int");
   } else if (L.is(Kind::Text)) {
     g.ins("pop rcx");
     convert(R);
@@ -55,7 +66,7 @@ void join(Gen& g, const Type& L, const Type& R, bool maybe_number) {
     g.ins("call kv_concat");
   }
   g.ins("push rax");
-  g.push_type(maybe_number ? Kind::MaybeText : Kind::Text);
+  g.push_type(Kind::Text);
 }
 
 void float_bin(Gen& g, std::string_view op, const Type& L, const Type& R) {
@@ -120,18 +131,59 @@ void int_bin(Gen& g, std::string_view op) {
   g.push_type(Kind::Int);
 }
 
+int64_t dyn_operator(std::string_view op) {
+  if (op == "+") return layout::KV_OP_ADD;
+  if (op == "-") return layout::KV_OP_SUB;
+  if (op == "*") return layout::KV_OP_MUL;
+  if (op == "/") return layout::KV_OP_DIV;
+  if (op == "%") return layout::KV_OP_MOD;
+  if (op == "!=") return layout::KV_OP_NE;
+  if (op == "<") return layout::KV_OP_LT;
+  if (op == ">") return layout::KV_OP_GT;
+  if (op == "<=") return layout::KV_OP_LE;
+  if (op == ">=") return layout::KV_OP_GE;
+  return layout::KV_OP_EQ;
+}
+
+// An operator with a value of a kind known only at run time: kv_dyn_bin decides.
+void dyn_bin(Gen& g, std::string_view op, const Operands& o) {
+  const std::string kl = g.kind_operand(o.lp);
+  const std::string kr = g.kind_operand(o.rp);
+  const int64_t code = dyn_operator(op);
+  g.pop_types(2);
+  g.ins("pop r8");
+  g.ins("pop rcx");
+  g.ins("mov rdx, " + kl);
+  g.ins("mov r9, " + kr);
+  g.ins("mov r10d, " + num(code));
+  g.ins("call kv_dyn_bin");
+  g.ins("push rax");
+  if (code >= layout::KV_OP_EQ) {
+    g.push_type(Kind::Int);
+  } else {
+    g.push_type(Kind::Dynamic);
+    g.ins("mov " + g.kind_cell(g.top()) + ", rdx");
+  }
+}
+
 void op_bin(Gen& g, const ir::Line& l) {
   const std::string_view op = l.a;
-  Type R = g.pop_raw_type();
-  Type L = g.pop_raw_type();
-  // An element of a list taken to hold texts may be a number: "+" of it and an integer asks
-  // the runtime, which adds a number and joins a text; kv_concat and kv_streq tell a number
-  // from a text themselves. The result may still be a number, so it stays MaybeText.
-  const bool maybe_number = L.is(Kind::MaybeText) || R.is(Kind::MaybeText);
-  if (L.is(Kind::MaybeText)) L.kind = Kind::Text;
-  if (R.is(Kind::MaybeText)) R.kind = Kind::Text;
+  const Operands o = operands(g);
+  if (o.whole) {
+    const Kind L = g.types[o.lp].kind, R = g.types[o.rp].kind;
+    if (op == "+" && (L == Kind::Text || R == Kind::Text)) {
+      // A list, or a value of a kind known only at run time, joins as its text form.
+      if (L == Kind::List || L == Kind::Dynamic) g.coerce(o.lp, Type::of(Kind::Text));
+      if (R == Kind::List || R == Kind::Dynamic) g.coerce(o.rp, Type::of(Kind::Text));
+    } else if (L == Kind::Dynamic || R == Kind::Dynamic) {
+      dyn_bin(g, op, o);
+      return;
+    }
+  }
+  Type R = g.pop_type();
+  Type L = g.pop_type();
   if (op == "+" && (L.is(Kind::Text) || R.is(Kind::Text))) {
-    join(g, L, R, maybe_number);
+    join(g, L, R);
   } else if ((op == "==" || op == "!=") && L.is(Kind::Text) && R.is(Kind::Text)) {
     g.ins("pop rdx");
     g.ins("pop rcx");
@@ -146,14 +198,44 @@ void op_bin(Gen& g, const ir::Line& l) {
   }
 }
 
+// Writes the value at a position by its kind, with the printers of one stream.
+struct Printers {
+  const char* text;
+  const char* integer;
+  const char* list;
+  const char* value;
+};
+Printers printers(bool err) {
+  if (err) return {"call kv_print_err", "call kv_print_int_err", "call kv_print_list_err", "call kv_print_value_err"};
+  return {"call kv_print_str", "call kv_print_int", "call kv_print_list", "call kv_print_value"};
+}
+
+// The value is in rcx already.
+void print_by_kind(Gen& g, const Printers& p, const Type& t, size_t pos) {
+  if (t.is(Kind::Text)) {
+    g.ins(p.text);
+  } else if (t.is(Kind::List)) {
+    g.ins(p.list);
+  } else if (t.is(Kind::Float)) {
+    g.ins("movq xmm0, rcx");
+    g.ins("call kv_dbl_to_str");
+    g.ins("mov rcx, rax");
+    g.ins(p.text);
+  } else if (t.is(Kind::Dynamic)) {
+    g.ins("mov rdx, " + g.kind_cell(pos));
+    g.ins(p.value);
+  } else {
+    g.ins(p.integer);
+  }
+}
+
 void op_log(Gen& g, const ir::Line& l) {
   const std::string_view level = l.a;
   size_t n = g.count_operand(l.b);
+  const size_t base = g.types.size() - n;
   std::vector<Type> types = g.pop_types(n);
   bool err = level == "err" || level == "warn";
-  const char* text_printer = err ? "call kv_print_err" : "call kv_print_str";
-  const char* int_printer = err ? "call kv_print_int_err" : "call kv_print_int";
-  const char* list_printer = err ? "call kv_print_list_err" : "call kv_print_list";
+  const Printers p = printers(err);
   if (err) {
     g.ins("lea rcx, [" + g.str_label("[" + std::string(level) + "] ") + "]");
     g.ins("call kv_print_err");
@@ -161,53 +243,74 @@ void op_log(Gen& g, const ir::Line& l) {
   for (size_t i = 0; i < n; ++i) {
     if (i > 0) {
       g.ins("lea rcx, [" + g.str_label(" ") + "]");
-      g.ins(text_printer);
+      g.ins(p.text);
     }
-    g.ins("mov rcx, [rsp+" + std::to_string(8 * (n - 1 - i)) + "]");
-    const Type& t = types[i];
-    if (t.is(Kind::Text)) {
-      g.ins(text_printer);
-    } else if (t.is_list()) {
-      g.ins(t.is(Kind::TextList) ? "mov edx, 1" : "xor edx, edx");
-      g.ins(list_printer);
-    } else if (t.is(Kind::Float)) {
-      g.ins("movq xmm0, rcx");
-      g.ins("call kv_dbl_to_str");
-      g.ins("mov rcx, rax");
-      g.ins(text_printer);
-    } else {
-      g.ins(int_printer);
-    }
+    g.ins("mov rcx, [rsp+" + num(8 * (n - 1 - i)) + "]");
+    print_by_kind(g, p, types[i], base + i);
   }
   g.ins("lea rcx, [str_nl]");
-  g.ins(text_printer);
-  if (n > 0) g.ins("add rsp, " + std::to_string(8 * n));
+  g.ins(p.text);
+  if (n > 0) g.ins("add rsp, " + num(8 * n));
+}
+
+// A list literal of numbers with a float among them holds floats: its integers become
+// floats, and so does every integer stored into it later.
+bool holds_floats(const std::vector<Type>& types) {
+  bool any_float = false;
+  for (const Type& t : types) {
+    if (!t.is(Kind::Int) && !t.is(Kind::Float)) return !types.empty() && types[0].is(Kind::Float);
+    any_float = any_float || t.is(Kind::Float);
+  }
+  return any_float;
 }
 
 void op_list(Gen& g, const ir::Line& l) {
   size_t n = g.count_operand(l.a);
+  const size_t base = g.types.size() - n;
   std::vector<Type> types = g.pop_types(n);
-  g.ins("mov ecx, " + std::to_string(n < 4 ? 4 : n));
+  const bool floats = holds_floats(types);
+  bool kinds = false;
+  for (const Type& t : types) kinds = kinds || !(t.is(Kind::Int) && !floats);
+  g.ins("mov ecx, " + num(n < 4 ? 4 : n));
   g.ins("call kv_list_new");
   g.ins("mov r10, " + kListData);
+  if (kinds) g.ins("mov r11, [r10-" + num(layout::KV_SLOT_KINDS) + "]");
   for (size_t i = n; i-- > 0;) {
     g.ins("pop rcx");
-    g.ins("mov [r10+" + std::to_string(8 * i) + "], rcx");
+    Type t = types[i];
+    if (floats && t.is(Kind::Int)) {
+      g.ins("cvtsi2sd xmm0, rcx");
+      g.ins("movq rcx, xmm0");
+      t = Type::of(Kind::Float);
+    }
+    g.ins("mov [r10+" + num(8 * i) + "], rcx");
+    if (t.is(Kind::Dynamic)) {
+      g.ins("mov rdx, " + g.kind_cell(base + i));
+      g.ins("mov [r11+" + num(i) + "], dl");
+    } else if (!t.is(Kind::Int)) {
+      g.ins("mov byte [r11+" + num(i) + "], " + num(runtime_kind(t.kind)));
+    }
   }
-  g.ins("mov qword [rax], " + std::to_string(n));
+  if (floats) g.ins("mov qword [rax+" + num(layout::KV_LIST_FLOATS) + "], 1");
+  g.ins("mov qword [rax], " + num(n));
   g.ins("push rax");
-  g.push_type(n > 0 && types[0].is(Kind::Text) ? Kind::TextList : Kind::List);
+  g.push_type(Kind::List);
 }
 
 void op_map(Gen& g, const ir::Line& l) {
   size_t n = g.count_operand(l.a, 2);
+  const size_t base = g.types.size() - 2 * n;
+  for (size_t i = 0; i < n; ++i) g.coerce(base + 2 * i, Type::of(Kind::Text));
+  std::vector<std::string> value_kinds;
+  for (size_t i = 0; i < n; ++i) value_kinds.push_back(g.kind_operand(base + 2 * i + 1));
   g.pop_types(2 * n);
   g.ins("mov ecx, 8");
   g.ins("call kv_map_new");
   g.ins("mov rbx, rax");
-  for (size_t i = 0; i < n; ++i) {
+  for (size_t i = n; i-- > 0;) {
     g.ins("pop r8");
     g.ins("pop rdx");
+    g.ins("mov r9, " + value_kinds[i]);
     g.ins("mov rcx, rbx");
     g.ins("call kv_map_set");
   }
@@ -215,43 +318,88 @@ void op_map(Gen& g, const ir::Line& l) {
   g.push_type(Kind::Map);
 }
 
+// Where a record field lives: its offset, its kind, and for a field of a kind known only at
+// run time the offset of the slot that keeps its kind (after all the fields).
+struct FieldPlace {
+  size_t offset = 0;
+  Type type;
+  size_t kind_offset = 0;
+};
+
+std::vector<FieldPlace> record_layout(Gen& g, std::string_view record) {
+  std::vector<FieldPlace> places;
+  auto it = g.records.fields.find(std::string(record));
+  if (it == g.records.fields.end()) return places;
+  size_t dynamic = 0;
+  for (size_t i = 0; i < it->second.size(); ++i) {
+    FieldPlace p{8 * i, type_of_word(it->second[i].type, g.records), 0};
+    if (p.type.is(Kind::Dynamic)) p.kind_offset = 8 * (it->second.size() + dynamic++);
+    places.push_back(p);
+  }
+  return places;
+}
+
+size_t record_bytes(const std::vector<FieldPlace>& places) {
+  size_t bytes = 8 * places.size();
+  for (const FieldPlace& p : places)
+    if (p.type.is(Kind::Dynamic)) bytes += 8;
+  return bytes;
+}
+
+// A field that is not found is at 0 and an integer.
+FieldPlace field_of(Gen& g, std::string_view record, std::string_view field) {
+  auto it = g.records.field_index.find(std::string(record) + '\n' + std::string(field));
+  if (it == g.records.field_index.end()) return FieldPlace{};
+  return record_layout(g, record)[it->second];
+}
+
 void op_new(Gen& g, const ir::Line& l) {
-  auto it = g.records.fields.find(std::string(l.a));
-  size_t f = it == g.records.fields.end() ? 0 : it->second.size();
+  const std::vector<FieldPlace> places = record_layout(g, l.a);
+  size_t f = places.size();
+  const size_t base = g.types.size() - std::min(f, g.types.size());
+  if (g.types.size() >= f)
+    for (size_t i = 0; i < f; ++i) g.coerce(base + i, places[i].type);
   g.pop_types(f);
-  g.ins("mov ecx, " + std::to_string(8 * f));
+  g.ins("mov ecx, " + num(record_bytes(places)));
   g.ins("call kv_alloc");
   for (size_t i = f; i-- > 0;) {
     g.ins("pop r10");
-    g.ins("mov [rax+" + std::to_string(8 * i) + "], r10");
+    g.ins("mov [rax+" + num(places[i].offset) + "], r10");
+    if (places[i].type.is(Kind::Dynamic)) {
+      g.ins("mov r10, " + g.kind_cell(base + i));
+      g.ins("mov [rax+" + num(places[i].kind_offset) + "], r10");
+    }
   }
   g.ins("push rax");
   g.push_type(Type::record_named(l.a));
 }
 
-// Offset and type of a record field; a field that is not found is at 0 and an integer.
-std::pair<size_t, Type> field_of(Gen& g, std::string_view record, std::string_view field) {
-  auto it = g.records.field_index.find(std::string(record) + '\n' + std::string(field));
-  if (it == g.records.field_index.end()) return {0, Type{}};
-  const Field& f = g.records.fields[std::string(record)][it->second];
-  return {8 * it->second, type_of_word(f.type, g.records)};
-}
-
 void op_fget(Gen& g, const ir::Line& l) {
+  const size_t pos = g.top();
   g.pop_type();
-  auto [offset, type] = field_of(g, l.a, l.b);
+  const FieldPlace f = field_of(g, l.a, l.b);
   g.ins("pop rcx");
-  g.ins("mov rax, [rcx+" + std::to_string(offset) + "]");
+  g.ins("mov rax, [rcx+" + num(f.offset) + "]");
+  if (f.type.is(Kind::Dynamic)) {
+    g.ins("mov r10, [rcx+" + num(f.kind_offset) + "]");
+    g.ins("mov " + g.kind_cell(pos) + ", r10");
+  }
   g.ins("push rax");
-  g.push_type(type);
+  g.push_type(f.type);
 }
 
 void op_fset(Gen& g, const ir::Line& l) {
+  const FieldPlace f = field_of(g, l.a, l.b);
+  g.coerce(g.top(), f.type);
+  const std::string kind = g.kind_operand(g.top());
   g.pop_types(2);
-  size_t offset = field_of(g, l.a, l.b).first;
   g.ins("pop r10");
   g.ins("pop rcx");
-  g.ins("mov [rcx+" + std::to_string(offset) + "], r10");
+  g.ins("mov [rcx+" + num(f.offset) + "], r10");
+  if (f.type.is(Kind::Dynamic)) {
+    g.ins("mov r10, " + kind);
+    g.ins("mov [rcx+" + num(f.kind_offset) + "], r10");
+  }
 }
 
 // Loop cells of the current depth d: distances 8(L+3(d-1)+1..3) below rbp.
@@ -259,7 +407,7 @@ size_t loop_cell(const Gen& g, size_t which) { return 8 * (g.local_count + 3 * (
 
 void op_range(Gen& g, const ir::Line&) {
   g.pop_types(3);
-  g.loops.push_back(LoopEntry{true, Type{}});
+  g.loops.push_back(LoopEntry{true});
   std::string G = g.new_label();
   g.ins("pop rcx");
   g.ins("pop rbx");
@@ -278,14 +426,36 @@ void op_range(Gen& g, const ir::Line&) {
 }
 
 void op_iter(Gen& g, const ir::Line&) {
-  Type t = g.pop_type();
-  g.loops.push_back(LoopEntry{false, Type::of(t.is(Kind::TextList) ? Kind::MaybeText : Kind::Int)});
+  g.coerce(g.top(), Type::of(Kind::List));
+  g.pop_type();
+  g.loops.push_back(LoopEntry{false});
   g.ins("pop rax");
   g.ins("mov r10, [rax]");
   g.ins("mov r11, " + kListData);
   g.ins("mov qword " + cell(loop_cell(g, 0)) + ", 0");
   g.ins("mov " + cell(loop_cell(g, 1)) + ", r10");
   g.ins("mov " + cell(loop_cell(g, 2)) + ", r11");
+}
+
+// The element of a list loop, in rcx with its kind in r11, into a variable: kept with its
+// kind, or made the kind the variable already has.
+void store_element(Gen& g, const std::string& var) {
+  const Type t = g.has_var_type(var) ? g.var_type(var) : Type::of(Kind::Dynamic);
+  const char* convert = t.is(Kind::Int)     ? "call kv_dyn_to_int"
+                        : t.is(Kind::Float) ? "call kv_dyn_to_float"
+                        : t.is(Kind::Text)  ? "call kv_value_to_str"
+                                            : nullptr;
+  if (t.is(Kind::Dynamic)) {
+    g.ins("mov " + g.var_ref(var) + ", rcx");
+    g.ins("mov " + g.var_kind_ref(var) + ", r11");
+  } else if (convert) {
+    g.ins("mov rdx, r11");
+    g.ins(convert);
+    g.ins("mov " + g.var_ref(var) + ", rax");
+  } else {
+    g.ins("mov " + g.var_ref(var) + ", rcx");
+  }
+  g.record_var_type(var, t);
 }
 
 // INEXT with no open loop has no cells to read: it writes nothing.
@@ -309,7 +479,17 @@ void op_inext(Gen& g, const ir::Line& l) {
     g.ins("cmp rax, rbx");
     g.ins("jl " + exit);
     g.label(B + ":");
-    if (var != "~") g.ins("mov " + g.var_ref(var) + ", rax");
+    if (var != "~") {
+      const Type t = g.has_var_type(var) ? g.var_type(var) : Type{};
+      if (t.is(Kind::Float)) {
+        g.ins("cvtsi2sd xmm0, rax");
+        g.ins("movq " + g.var_ref(var) + ", xmm0");
+      } else {
+        g.ins("mov " + g.var_ref(var) + ", rax");
+        if (t.is(Kind::Dynamic)) g.ins("mov qword " + g.var_kind_ref(var) + ", " + num(layout::KV_KIND_INT));
+      }
+      g.record_var_type(var, t);
+    }
     g.ins("add rax, rcx");
     g.ins("mov " + cell(loop_cell(g, 0)) + ", rax");
   } else {
@@ -318,11 +498,14 @@ void op_inext(Gen& g, const ir::Line& l) {
     g.ins("jae " + exit);
     g.ins("mov r10, " + cell(loop_cell(g, 2)));
     g.ins("mov rcx, [r10+rax*8]");
+    if (var != "~") {
+      g.ins("mov r11, [r10-" + num(layout::KV_SLOT_KINDS) + "]");
+      g.ins("movzx r11d, byte [r11+rax]");
+    }
     g.ins("inc rax");
     g.ins("mov " + cell(loop_cell(g, 0)) + ", rax");
-    if (var != "~") g.ins("mov " + g.var_ref(var) + ", rcx");
+    if (var != "~") store_element(g, var);
   }
-  if (var != "~") g.record_var_type(var, loop.yields);
 }
 
 void op_ipop(Gen& g, const ir::Line&) {
@@ -346,7 +529,7 @@ void op_const(Gen& g, const ir::Line& l) {
 }
 
 void op_constf(Gen& g, const ir::Line& l) {
-  g.ins("mov rax, [dbl_" + std::to_string(g.floats.intern(l.a)) + "]");
+  g.ins("mov rax, [dbl_" + num(g.floats.intern(l.a)) + "]");
   g.ins("push rax");
   g.push_type(Kind::Float);
 }
@@ -359,19 +542,42 @@ void op_str(Gen& g, const ir::Line& l) {
 
 void op_load(Gen& g, const ir::Line& l) {
   std::string name(l.a);
+  const Type t = g.var_type(name);
   g.ins("mov rax, " + g.var_ref(name));
   g.ins("push rax");
-  g.push_type(g.var_type(name));
+  g.push_type(t);
+  if (t.is(Kind::Dynamic)) {
+    g.ins("mov rax, " + g.var_kind_ref(name));
+    g.ins("mov " + g.kind_cell(g.top()) + ", rax");
+  }
 }
 
-// STORE, FIX and DECL: the variable keeps the kind of its first typed write.
+// STORE, FIX and DECL: a variable keeps the kind of its first typed write (for DECL, the
+// declared one), and every value stored into it is made that kind.
 void op_store(Gen& g, const ir::Line& l) {
   std::string name(l.op == Op::Decl ? l.b : l.a);
-  Type t = g.pop_raw_type();
-  if (l.op == Op::Decl) t = declared_type(l.a, t);
+  const Type value = g.types.empty() ? Type{} : g.types.back();
+  Type target = value;
+  if (g.has_var_type(name)) {
+    target = g.var_type(name);
+  } else if (l.op == Op::Decl) {
+    target = kind_of_word(l.a, g.records).value_or(value);
+  }
+  const bool known = value.is_static();
+  if (!target.is(Kind::Dynamic)) g.coerce(g.top(), target);
+  const std::string kind = g.kind_operand(g.top());
+  g.pop_type();
   g.ins("pop rax");
   g.ins("mov " + g.var_ref(name) + ", rax");
-  g.record_var_type(name, t);
+  if (target.is(Kind::Dynamic)) {
+    if (known) {
+      g.ins("mov qword " + g.var_kind_ref(name) + ", " + kind);
+    } else {
+      g.ins("mov rax, " + kind);
+      g.ins("mov " + g.var_kind_ref(name) + ", rax");
+    }
+  }
+  g.record_var_type(name, target);
 }
 
 void op_pop(Gen& g, const ir::Line&) {
@@ -381,12 +587,18 @@ void op_pop(Gen& g, const ir::Line&) {
 
 void op_dup(Gen& g, const ir::Line&) {
   Type t = g.types.empty() ? Type{} : g.types.back();
+  const size_t from = g.top();
   g.ins("mov rax, [rsp]");
   g.ins("push rax");
   g.push_type(t);
+  if (t.is(Kind::Dynamic)) {
+    g.ins("mov rax, " + g.kind_cell(from));
+    g.ins("mov " + g.kind_cell(g.top()) + ", rax");
+  }
 }
 
 void op_neg(Gen& g, const ir::Line&) {
+  const size_t pos = g.top();
   Type t = g.pop_type();
   if (t.is(Kind::Float)) {
     g.ins("pop rax");
@@ -394,6 +606,11 @@ void op_neg(Gen& g, const ir::Line&) {
     g.ins("pxor xmm1, xmm1");
     g.ins("subsd xmm1, xmm0");
     g.ins("movq rax, xmm1");
+    g.ins("push rax");
+  } else if (t.is(Kind::Dynamic)) {
+    g.ins("pop rcx");
+    g.ins("mov rdx, " + g.kind_cell(pos));
+    g.ins("call kv_dyn_neg");
     g.ins("push rax");
   } else {
     g.ins("pop rax");
@@ -414,20 +631,46 @@ void op_not_bool(Gen& g, const ir::Line& l) {
 }
 
 void op_index(Gen& g, const ir::Line&) {
-  g.pop_type();
-  Type left = g.pop_type();
-  g.ins("pop rdx");
-  g.ins("pop rcx");
-  g.ins(left.is(Kind::Text) ? "call kv_text_index" : "call kv_list_get");
+  const Operands o = operands(g);
+  if (o.whole) g.coerce(o.rp, Type::of(Kind::Int));
+  const Type left = o.whole ? g.types[o.lp] : Type{};
+  const std::string base_kind = o.whole ? g.kind_operand(o.lp) : "0";
+  g.pop_types(2);
+  if (left.is(Kind::Text)) {
+    g.ins("pop rdx");
+    g.ins("pop rcx");
+    g.ins("call kv_text_index");
+    g.ins("push rax");
+    g.push_type(Kind::Text);
+    return;
+  }
+  if (left.is(Kind::List) || left.is(Kind::Int)) {
+    g.ins("pop rdx");
+    g.ins("pop rcx");
+    g.ins("call kv_list_get");
+  } else {
+    // A value that may not be a list: kv_dyn_index looks at its kind.
+    g.ins("pop r8");
+    g.ins("pop rcx");
+    g.ins("mov rdx, " + base_kind);
+    g.ins("call kv_dyn_index");
+  }
   g.ins("push rax");
-  g.push_type(left.is(Kind::Text) ? Kind::Text : left.is(Kind::TextList) ? Kind::MaybeText : Kind::Int);
+  g.push_type(Kind::Dynamic);
+  g.ins("mov " + g.kind_cell(g.top()) + ", rdx");
 }
 
 void op_setidx(Gen& g, const ir::Line&) {
+  if (g.types.size() >= 3) {
+    g.coerce(g.top() - 2, Type::of(Kind::List));
+    g.coerce(g.top() - 1, Type::of(Kind::Int));
+  }
+  const std::string kind = g.kind_operand(g.top());
   g.pop_types(3);
   g.ins("pop r8");
   g.ins("pop rdx");
   g.ins("pop rcx");
+  g.ins("mov r9, " + kind);
   g.ins("call kv_list_set");
 }
 
@@ -449,7 +692,11 @@ void op_trypop(Gen& g, const ir::Line&) { g.ins("call kv_exc_pop"); }
 
 void op_tostr(Gen& g, const ir::Line&) {
   Type t = g.types.empty() ? Type{} : g.types.back();
-  if (t.is(Kind::Text) || t.is(Kind::MaybeText)) return;
+  if (t.is(Kind::Text)) return;
+  if (t.is(Kind::List) || t.is(Kind::Dynamic)) {
+    g.coerce(g.top(), Type::of(Kind::Text));
+    return;
+  }
   g.pop_type();
   if (t.is(Kind::Float)) {
     g.ins("pop rax");
@@ -471,9 +718,14 @@ void epilogue(Gen& g) {
   g.ins("ret");
 }
 
+// A routine's result leaves in rax, made the routine's result kind; a result of a kind
+// known only at run time has its kind in rdx.
 void op_ret(Gen& g, const ir::Line&) {
+  if (!g.types.empty()) g.coerce(g.top(), g.result);
+  const std::string kind = g.kind_operand(g.top());
   g.pop_type();
   g.ins("pop rax");
+  if (g.result.is(Kind::Dynamic)) g.ins("mov rdx, " + kind);
   if (g.coroutine) {
     g.ins("call kv_coro_finish");
   } else {
@@ -486,6 +738,7 @@ void op_retn(Gen& g, const ir::Line&) {
     g.ins("call kv_coro_finish");
   } else {
     g.ins("xor eax, eax");
+    if (g.result.is(Kind::Dynamic)) g.ins("xor edx, edx");
     epilogue(g);
   }
 }

@@ -1,5 +1,5 @@
-; Console: reading a line of standard input, and writing texts, integers and lists to
-; standard output and standard error. The writers never allocate, so an error exit can
+; Console: reading a line of standard input, and writing values to standard output and
+; standard error. The writers of texts and integers never allocate, so an error exit can
 ; still report that the heap is full.
 
 ; ---- kv_readline
@@ -49,15 +49,12 @@ kv_readline:
     ret
 
 ; ---- kv_print_str
-; Writes a text to standard output, with no line end. A number taken to be a text (see
-; kv_is_text) is written as its decimal digits.
+; Writes a text to standard output, with no line end.
 ; in:      rcx = text
 ; out:     nothing
 ; changes: rax, rcx, rdx, r8-r11, xmm0-xmm5, flags
 ; errors:  none; it never allocates
 kv_print_str:
-    call kv_is_text
-    jc kv_print_int
     push rbp
     mov rbp, rsp
     and rsp, -16
@@ -81,8 +78,6 @@ kv_print_str:
 ; changes: rax, rcx, rdx, r8-r11, xmm0-xmm5, flags
 ; errors:  none
 kv_print_err:
-    call kv_is_text
-    jc kv_print_int_err
     push rbp
     mov rbp, rsp
     and rsp, -16
@@ -122,24 +117,43 @@ kv_print_int_err:
     jmp kv_print_err
 
 ; ---- kv_print_list
-; Writes a list to standard output as "{", the elements joined by ", ", and "}", with no
-; line end.
-; in:      rcx = list, dl = not 0 when the elements are texts, 0 when they are integers
+; Writes a list to standard output as "{", its elements joined by ", ", and "}", with no
+; line end; each element as kv_print_value writes a value of its kind. A list met again
+; inside itself, or nested deeper than KV_LIST_NESTING, is written "{...}".
+; in:      rcx = list
 ; out:     nothing
 ; changes: rax, rcx, rdx, r8-r11, xmm0-xmm5, flags
-; errors:  none
+; errors:  kv_oom (for a float's text)
 ; entry:   kv_print_list.body is the body both list printers share, entered by a jump with
-;          rbx, rsi, rdi and r12 pushed and r12 picking the stream: 0 standard output, 1
-;          standard error
+;          rbx, rsi, rdi, r12 and r13 pushed, r12 picking the stream (0 standard output,
+;          1 standard error) and r13 the chain of lists being written (0 at the top, else
+;          the address of a pair: the enclosing chain, the enclosing list)
 kv_print_list:
     push rbx
     push rsi
     push rdi
     push r12
+    push r13
     xor r12d, r12d
+    xor r13d, r13d
 .body:
-    movzx ebx, dl
     mov rsi, rcx
+    mov rax, r13
+    xor edx, edx
+.guard:
+    test rax, rax
+    jz .open
+    cmp [rax+8], rsi
+    je .cut
+    inc edx
+    cmp edx, KV_LIST_NESTING
+    jae .cut
+    mov rax, [rax]
+    jmp .guard
+.open:
+    push rsi
+    push r13
+    mov r13, rsp
     lea rcx, [@@{@@]
     call .text
     xor edi, edi
@@ -153,23 +167,95 @@ kv_print_list:
 .item:
     mov rax, [rsi+KV_LIST_DATA]
     mov rcx, [rax+rdi*8]
-    test ebx, ebx
-    jz .number
-    call .text
+    mov rdx, [rax-KV_SLOT_KINDS]
+    movzx edx, byte [rdx+rdi]
+    cmp edx, KV_KIND_LIST
+    jne .scalar
+    call .nested
     jmp .after
-.number:
-    call .int
+.scalar:
+    call kv_print_value.scalar
 .after:
     inc rdi
     jmp .loop
 .close:
     lea rcx, [@@}@@]
     call .text
+    pop r13
+    add rsp, 8
+.done:
+    pop r13
     pop r12
     pop rdi
     pop rsi
     pop rbx
     ret
+.cut:
+    lea rcx, [@@{@@]
+    call .text
+    mov ebx, 3
+.dots:
+    lea rcx, [str_dot]
+    call .text
+    dec ebx
+    jnz .dots
+    lea rcx, [@@}@@]
+    call .text
+    jmp .done
+.nested:
+    push rbx
+    push rsi
+    push rdi
+    push r12
+    push r13
+    jmp .body
+.text:
+    test r12d, r12d
+    jnz kv_print_err
+    jmp kv_print_str
+
+; ---- kv_print_list_err
+; Writes a list to standard error, as kv_print_list does.
+; in:      rcx = list
+; out:     nothing
+; changes: rax, rcx, rdx, r8-r11, xmm0-xmm5, flags
+; errors:  kv_oom (for a float's text)
+kv_print_list_err:
+    push rbx
+    push rsi
+    push rdi
+    push r12
+    push r13
+    mov r12d, 1
+    xor r13d, r13d
+    jmp kv_print_list.body
+
+; ---- kv_print_value
+; Writes a value of a kind to standard output, as kvlog writes it: a text as it is, a float
+; as kv_dbl_to_str gives it, a list as kv_print_list does, and anything else (an integer,
+; a bool, none, a map or a record, whose value is its address) in decimal.
+; in:      rcx = value, rdx = its kind
+; out:     nothing
+; changes: rax, rcx, rdx, r8-r11, xmm0-xmm5, flags
+; errors:  kv_oom (for a float's text)
+; entry:   kv_print_value.scalar writes a value that is not a list to the stream r12 picks
+;          (0 standard output, 1 standard error)
+kv_print_value:
+    cmp edx, KV_KIND_LIST
+    je kv_print_list
+    push r12
+    xor r12d, r12d
+    call .scalar
+    pop r12
+    ret
+.scalar:
+    cmp edx, KV_KIND_TEXT
+    je .text
+    cmp edx, KV_KIND_FLOAT
+    jne .int
+    movq xmm0, rcx
+    call kv_dbl_to_str
+    mov rcx, rax
 .text:
     test r12d, r12d
     jnz kv_print_err
@@ -179,16 +265,17 @@ kv_print_list:
     jnz kv_print_int_err
     jmp kv_print_int
 
-; ---- kv_print_list_err
-; Writes a list to standard error, as kv_print_list does.
-; in:      rcx = list, dl = not 0 when the elements are texts, 0 when they are integers
+; ---- kv_print_value_err
+; Writes a value of a kind to standard error, as kv_print_value does.
+; in:      rcx = value, rdx = its kind
 ; out:     nothing
 ; changes: rax, rcx, rdx, r8-r11, xmm0-xmm5, flags
-; errors:  none
-kv_print_list_err:
-    push rbx
-    push rsi
-    push rdi
+; errors:  kv_oom (for a float's text)
+kv_print_value_err:
+    cmp edx, KV_KIND_LIST
+    je kv_print_list_err
     push r12
     mov r12d, 1
-    jmp kv_print_list.body
+    call kv_print_value.scalar
+    pop r12
+    ret

@@ -154,6 +154,7 @@ kv_coro_spawn:
     mov [coro_ready], rax
     mov rcx, rax
 .queue: mov rdx, rsi
+    xor r8d, r8d
     call kv_list_push
     lea rsp, [rbp-16]
     pop rsi
@@ -229,6 +230,7 @@ kv_run_coroutines:
     je .next
     mov rcx, [coro_ready]
     mov rdx, rbx
+    xor r8d, r8d
     call kv_list_push
     jmp .next
 .done: pop rbx

@@ -25,9 +25,10 @@ inline constexpr Constant kConstants[] = {
 
 // The runtime text addresses these fields as [reg].
 static_assert(KV_LIST_COUNT == 0 && KV_MAP_COUNT == 0 && KV_CORO_RSP == 0);
-// A map header is a list header plus the values' address.
+// Lists and maps keep their count, capacity and first array at the same offsets.
 static_assert(KV_MAP_CAPACITY == KV_LIST_CAPACITY && KV_MAP_KEYS == KV_LIST_DATA &&
-              KV_MAP_VALUES == KV_LIST_HEADER && KV_MAP_HEADER == KV_MAP_VALUES + 8);
+              KV_MAP_HEADER == KV_MAP_VALUES + 8 && KV_LIST_HEADER == KV_LIST_FLOATS + 8);
+static_assert(KV_KIND_INT == 0);  // fresh kind bytes read as zero: every slot starts as an integer
 // The saved registers follow one another; the three handler arrays end the context.
 static_assert(KV_CORO_R15 == KV_CORO_RBX + 7 * 8 && KV_CORO_FINISHED == KV_CORO_R15 + 8 &&
               KV_CORO_EXC_TOP == KV_CORO_FINISHED + 8 && KV_CORO_EXC_RBP == KV_CORO_EXC_TOP + 8);

@@ -1,8 +1,53 @@
-; Lists and maps. A list header is KV_LIST_HEADER bytes: the count, the capacity and the
-; address of the element array (KV_LIST_COUNT, KV_LIST_CAPACITY, KV_LIST_DATA). A map
-; header is KV_MAP_HEADER bytes: the count, the capacity and two parallel arrays of keys
-; (texts) and values. The counts sit at offset 0 and are addressed as [reg]. A header keeps
-; its address when its arrays grow, so every holder of it sees the growth.
+; Lists and maps. A list header is KV_LIST_HEADER bytes: the count, the capacity, the
+; address of the element array and the floats flag (KV_LIST_COUNT, KV_LIST_CAPACITY,
+; KV_LIST_DATA, KV_LIST_FLOATS). A map header is KV_MAP_HEADER bytes: the count, the
+; capacity and two parallel arrays of keys (texts) and values. The counts sit at offset 0
+; and are addressed as [reg]. A header keeps its address when its arrays grow, so every
+; holder of it sees the growth.
+;
+; Elements and values keep their kind: an array of value slots is one block holding the
+; address of the slots' kind bytes (KV_SLOT_KINDS bytes before slot 0), the slots, then one
+; kind byte per slot (KV_KIND_INT, KV_KIND_FLOAT, ...). A fresh block reads as zeros, so a
+; slot nobody has stored into is an integer.
+
+; ---- kv_slots_new
+; A new array of value slots with a kind byte for each, every kind an integer.
+; in:      rcx = capacity, from 1 below KV_CAPACITY_LIMIT
+; out:     rax = the address of slot 0; [rax-KV_SLOT_KINDS] holds the address of kind 0
+; changes: rax, rcx, r10, flags (as kv_alloc: its callers keep pointers in rdx, r8 and r9)
+; errors:  kv_oom
+kv_slots_new:
+    push rcx
+    lea rcx, [rcx+rcx*8+KV_SLOT_KINDS]
+    call kv_alloc
+    pop rcx
+    lea r10, [rax+KV_SLOT_KINDS]
+    lea rcx, [r10+rcx*8]
+    mov [rax], rcx
+    mov rax, r10
+    ret
+
+; ---- kv_slots_copy
+; Copies the first values of one array of value slots into another, with their kinds.
+; in:      rcx = count, rdx = source slots, r8 = destination slots
+; out:     nothing
+; changes: rax, rcx, r9-r11, flags
+; errors:  none
+kv_slots_copy:
+    mov r9, [rdx-KV_SLOT_KINDS]
+    mov r10, [r8-KV_SLOT_KINDS]
+    xor r11d, r11d
+.move:
+    cmp r11, rcx
+    jae .done
+    mov rax, [rdx+r11*8]
+    mov [r8+r11*8], rax
+    movzx eax, byte [r9+r11]
+    mov [r10+r11], al
+    inc r11
+    jmp .move
+.done:
+    ret
 
 ; ---- kv_list_new
 ; A new empty list with room for a number of elements (0 counts as 1).
@@ -24,8 +69,8 @@ kv_list_new:
     mov ecx, KV_LIST_HEADER
     call kv_alloc
     mov r8, rax
-    lea rcx, [rbx*8]
-    call kv_alloc
+    mov rcx, rbx
+    call kv_slots_new
     mov qword [r8], 0
     mov [r8+KV_LIST_CAPACITY], rbx
     mov [r8+KV_LIST_DATA], rax
@@ -34,19 +79,37 @@ kv_list_new:
     ret
 
 ; ---- kv_list_push
-; Appends a value to a list. A full list gets an element array twice as large (4 slots
-; when it had none) in the same header, so every holder of the list sees it grow; the old
-; array is left as it was, so a loop that read its address goes on safely.
-; in:      rcx = list, rdx = value
+; Appends a value of a kind to a list. A list whose first element is a float holds floats:
+; an integer pushed onto it becomes a float. A full list gets an element array twice as
+; large (4 slots when it had none) in the same header, so every holder of the list sees
+; it grow; the old array is left as it was, so a loop that read its address goes on safely.
+; in:      rcx = list, rdx = value, r8 = its kind
 ; out:     rax = the same list
-; changes: rax, rcx, r8-r11, flags
+; changes: rax, rcx, rdx, r8-r11, xmm0, flags
 ; errors:  kv_oom when the new capacity reaches KV_CAPACITY_LIMIT or the heap is full
 kv_list_push:
     push rbx
     push rsi
     push rdi
+    push r12
     mov rbx, rcx
     mov rsi, rdx
+    mov r12, r8
+    cmp qword [rbx], 0
+    jne .promote
+    xor eax, eax
+    cmp r12, KV_KIND_FLOAT
+    sete al
+    mov [rbx+KV_LIST_FLOATS], rax
+.promote:
+    cmp qword [rbx+KV_LIST_FLOATS], 0
+    je .room
+    cmp r12, KV_KIND_INT
+    jne .room
+    cvtsi2sd xmm0, rsi
+    movq rsi, xmm0
+    mov r12d, KV_KIND_FLOAT
+.room:
     mov rax, [rbx]
     cmp rax, [rbx+KV_LIST_CAPACITY]
     jb .store
@@ -58,65 +121,75 @@ kv_list_push:
     mov rax, KV_CAPACITY_LIMIT
     cmp rdi, rax
     jae kv_oom
-    lea rcx, [rdi*8]
-    call kv_alloc
-    mov r8, [rbx+KV_LIST_DATA]
-    mov r9, [rbx]
-    xor r11d, r11d
-.move:
-    cmp r11, r9
-    jae .moved
-    mov r10, [r8+r11*8]
-    mov [rax+r11*8], r10
-    inc r11
-    jmp .move
-.moved:
-    mov [rbx+KV_LIST_DATA], rax
+    mov rcx, rdi
+    call kv_slots_new
+    mov r8, rax
+    mov rcx, [rbx]
+    mov rdx, [rbx+KV_LIST_DATA]
+    call kv_slots_copy
+    mov [rbx+KV_LIST_DATA], r8
     mov [rbx+KV_LIST_CAPACITY], rdi
-    mov rax, r9
+    mov rax, [rbx]
 .store:
     mov rcx, [rbx+KV_LIST_DATA]
     mov [rcx+rax*8], rsi
+    mov rcx, [rcx-KV_SLOT_KINDS]
+    mov [rcx+rax], r12b
     inc rax
     mov [rbx], rax
     mov rax, rbx
+    pop r12
     pop rdi
     pop rsi
     pop rbx
     ret
 
 ; ---- kv_list_get
-; The element at an index.
+; The element at an index, with its kind.
 ; in:      rcx = list, rdx = index
-; out:     rax = element
-; changes: rax, flags
+; out:     rax = element, rdx = its kind
+; changes: rax, rcx, rdx, flags
 ; errors:  kv_oob when the index is not below the count (compared unsigned, so a negative
 ;          index too)
 kv_list_get:
     cmp rdx, [rcx]
     jae kv_oob
     mov rax, [rcx+KV_LIST_DATA]
+    mov rcx, [rax-KV_SLOT_KINDS]
+    movzx ecx, byte [rcx+rdx]
     mov rax, [rax+rdx*8]
+    mov edx, ecx
     ret
 
 ; ---- kv_list_set
-; Replaces the element at an index.
-; in:      rcx = list, rdx = index, r8 = value
+; Replaces the element at an index by a value of a kind; in a list of floats an integer
+; becomes a float.
+; in:      rcx = list, rdx = index, r8 = value, r9 = its kind
 ; out:     nothing
-; changes: rax, flags
+; changes: rax, r8, r9, xmm0, flags
 ; errors:  kv_oob as for kv_list_get
 kv_list_set:
     cmp rdx, [rcx]
     jae kv_oob
+    cmp qword [rcx+KV_LIST_FLOATS], 0
+    je .store
+    cmp r9, KV_KIND_INT
+    jne .store
+    cvtsi2sd xmm0, r8
+    movq r8, xmm0
+    mov r9d, KV_KIND_FLOAT
+.store:
     mov rax, [rcx+KV_LIST_DATA]
     mov [rax+rdx*8], r8
+    mov rax, [rax-KV_SLOT_KINDS]
+    mov [rax+rdx], r9b
     ret
 
 ; ---- kv_list_pop
-; Removes the last element and gives it.
+; Removes the last element and gives it, with its kind.
 ; in:      rcx = list
-; out:     rax = element
-; changes: rax, rdx, flags
+; out:     rax = element, rdx = its kind
+; changes: rax, rcx, rdx, flags
 ; errors:  kv_empty when the list is empty
 kv_list_pop:
     mov rax, [rcx]
@@ -125,7 +198,10 @@ kv_list_pop:
     dec rax
     mov [rcx], rax
     mov rdx, [rcx+KV_LIST_DATA]
+    mov rcx, [rdx-KV_SLOT_KINDS]
+    movzx ecx, byte [rcx+rax]
     mov rax, [rdx+rax*8]
+    mov edx, ecx
     ret
 
 ; ---- kv_map_new
@@ -148,8 +224,8 @@ kv_map_new:
     lea rcx, [rbx*8]
     call kv_alloc
     mov [rsi+KV_MAP_KEYS], rax
-    lea rcx, [rbx*8]
-    call kv_alloc
+    mov rcx, rbx
+    call kv_slots_new
     mov [rsi+KV_MAP_VALUES], rax
     mov qword [rsi], 0
     mov [rsi+KV_MAP_CAPACITY], rbx
@@ -159,32 +235,22 @@ kv_map_new:
     ret
 
 ; ---- kv_map_find
-; The index of a key's entry. A number as the key (see kv_is_text) stands for its decimal
-; text, so every key kept is a text and the search compares bytes only.
-; in:      rcx = map, rdx = key
+; The index of a key's entry.
+; in:      rcx = map, rdx = key text
 ; out:     rax = index of the entry, -1 when the key is absent
-; changes: rax, rcx, rdx, r8-r11, flags
-; errors:  kv_oom (for the text of a number)
+; changes: rax, rcx, r9, flags
+; errors:  none
 kv_map_find:
     push rbx
-    push rsi
     push rdi
     mov rbx, rcx
-    mov rsi, rdx
-    mov rcx, rdx
-    call kv_is_text
-    jnc .search
-    call kv_int_to_str
-    mov rsi, rax
-.search:
     xor edi, edi
 .loop:
     cmp rdi, [rbx]
     jae .absent
     mov rax, [rbx+KV_MAP_KEYS]
     mov rcx, [rax+rdi*8]
-    mov rdx, rsi
-    call kv_streq.bytes
+    call kv_streq
     test eax, eax
     jnz .found
     inc rdi
@@ -196,15 +262,13 @@ kv_map_find:
     mov rax, rdi
 .done:
     pop rdi
-    pop rsi
     pop rbx
     ret
 
 ; ---- kv_map_set
-; Sets a key's value: an existing entry keeps its place, a new key is appended (both arrays
-; double when full, 4 slots when they had none). The key kept is a text: a number stands
-; for its decimal text, as in kv_map_find.
-; in:      rcx = map, rdx = key, r8 = value
+; Sets a key's value and its kind: an existing entry keeps its place, a new key is appended
+; (both arrays double when full, 4 slots when they had none).
+; in:      rcx = map, rdx = key text, r8 = value, r9 = its kind
 ; out:     rax = the same map
 ; changes: rax, rcx, rdx, r8-r11, flags
 ; errors:  kv_oom when the new capacity reaches KV_CAPACITY_LIMIT or the heap is full
@@ -214,24 +278,14 @@ kv_map_set:
     push rdi
     push r12
     push r13
+    push r14
     mov rbx, rcx
     mov rsi, rdx
     mov rdi, r8
-    mov rcx, rdx
-    call kv_is_text
-    jnc .key
-    call kv_int_to_str
-    mov rsi, rax
-.key:
-    mov rcx, rbx
-    mov rdx, rsi
+    mov r14, r9
     call kv_map_find
     test rax, rax
-    js .insert
-    mov rcx, [rbx+KV_MAP_VALUES]
-    mov [rcx+rax*8], rdi
-    jmp .done
-.insert:
+    jns .put
     mov rax, [rbx]
     cmp rax, [rbx+KV_MAP_CAPACITY]
     jb .append
@@ -246,34 +300,37 @@ kv_map_set:
     lea rcx, [r12*8]
     call kv_alloc
     mov r13, rax
-    lea rcx, [r12*8]
-    call kv_alloc
-    mov r8, [rbx+KV_MAP_KEYS]
-    mov r9, [rbx+KV_MAP_VALUES]
+    mov rcx, r12
+    call kv_slots_new
+    mov r8, rax
+    mov rcx, [rbx]
+    mov rdx, [rbx+KV_MAP_VALUES]
+    call kv_slots_copy
+    mov r9, [rbx+KV_MAP_KEYS]
     xor r11d, r11d
 .move:
     cmp r11, [rbx]
     jae .moved
-    mov r10, [r8+r11*8]
-    mov [r13+r11*8], r10
     mov r10, [r9+r11*8]
-    mov [rax+r11*8], r10
+    mov [r13+r11*8], r10
     inc r11
     jmp .move
 .moved:
     mov [rbx+KV_MAP_KEYS], r13
-    mov [rbx+KV_MAP_VALUES], rax
+    mov [rbx+KV_MAP_VALUES], r8
     mov [rbx+KV_MAP_CAPACITY], r12
 .append:
     mov rax, [rbx]
     mov rcx, [rbx+KV_MAP_KEYS]
     mov [rcx+rax*8], rsi
+    inc qword [rbx]
+.put:
     mov rcx, [rbx+KV_MAP_VALUES]
     mov [rcx+rax*8], rdi
-    inc rax
-    mov [rbx], rax
-.done:
+    mov rcx, [rcx-KV_SLOT_KINDS]
+    mov [rcx+rax], r14b
     mov rax, rbx
+    pop r14
     pop r13
     pop r12
     pop rdi
@@ -282,11 +339,11 @@ kv_map_set:
     ret
 
 ; ---- kv_map_get
-; The value of a key.
-; in:      rcx = map, rdx = key
-; out:     rax = value
-; changes: rax, rcx, rdx, r8-r11, flags
-; errors:  kv_nokey when the key is absent; kv_oom as for kv_map_find
+; The value of a key, with its kind.
+; in:      rcx = map, rdx = key text
+; out:     rax = value, rdx = its kind
+; changes: rax, rcx, rdx, r9, flags
+; errors:  kv_nokey when the key is absent
 kv_map_get:
     push rbx
     mov rbx, rcx
@@ -294,16 +351,35 @@ kv_map_get:
     test rax, rax
     js kv_nokey
     mov rcx, [rbx+KV_MAP_VALUES]
+    mov rdx, [rcx-KV_SLOT_KINDS]
+    movzx edx, byte [rdx+rax]
     mov rax, [rcx+rax*8]
     pop rbx
     ret
 
+; ---- kv_map_get_float
+; The value of a key, with its kind, where an integer is given as a float (the getter that
+; names floats).
+; in:      rcx = map, rdx = key text
+; out:     rax = value, rdx = its kind
+; changes: rax, rcx, rdx, r9, xmm0, flags
+; errors:  kv_nokey when the key is absent
+kv_map_get_float:
+    call kv_map_get
+    cmp rdx, KV_KIND_INT
+    jne .done
+    cvtsi2sd xmm0, rax
+    movq rax, xmm0
+    mov edx, KV_KIND_FLOAT
+.done:
+    ret
+
 ; ---- kv_map_has
 ; Whether a map holds a key.
-; in:      rcx = map, rdx = key
+; in:      rcx = map, rdx = key text
 ; out:     rax = 1 or 0
-; changes: rax, rcx, rdx, r8-r11, flags
-; errors:  kv_oom as for kv_map_find
+; changes: rax, rcx, r9, flags
+; errors:  none
 kv_map_has:
     call kv_map_find
     test rax, rax
@@ -312,10 +388,10 @@ kv_map_has:
     ret
 
 ; ---- kv_map_keys
-; A new list of a map's keys, in the order they were first set.
+; A new list of a map's keys (texts), in the order they were first set.
 ; in:      rcx = map
 ; out:     rax = a new list
-; changes: rax, rcx, rdx, r8-r11, flags
+; changes: rax, rcx, rdx, r8-r11, xmm0, flags
 ; errors:  kv_oom
 kv_map_keys:
     push rbx
@@ -332,6 +408,7 @@ kv_map_keys:
     mov rax, [rbx+KV_MAP_KEYS]
     mov rdx, [rax+rdi*8]
     mov rcx, rsi
+    mov r8d, KV_KIND_TEXT
     call kv_list_push
     inc rdi
     jmp .loop

@@ -156,6 +156,7 @@ kv_init_argv:
 .push:
     mov rcx, rbx
     mov rdx, rax
+    mov r8d, KV_KIND_TEXT
     call kv_list_push
     jmp .blanks
 .done:

@@ -46,10 +46,9 @@ kv_strlen:
     ret
 
 ; ---- kv_concat
-; Joins two texts into a new one. A number among the operands (see kv_is_text) joins as
-; its decimal text; two numbers add.
+; Joins two texts into a new one.
 ; in:      rcx = left text, rdx = right text
-; out:     rax = a new text, left then right (the sum when both are numbers)
+; out:     rax = a new text, left then right (a new block even when one is empty)
 ; changes: rax, rcx, rdx, r8-r11, flags
 ; errors:  kv_oom
 kv_concat:
@@ -60,27 +59,6 @@ kv_concat:
     push r13
     mov r12, rcx
     mov r13, rdx
-    call kv_is_text
-    sbb esi, esi
-    mov rcx, r13
-    call kv_is_text
-    sbb edi, edi
-    mov eax, esi
-    and eax, edi
-    jnz .sum
-    test esi, esi
-    jz .right
-    mov rcx, r12
-    call kv_int_to_str
-    mov r12, rax
-.right:
-    test edi, edi
-    jz .join
-    mov rcx, r13
-    call kv_int_to_str
-    mov r13, rax
-.join:
-    mov rcx, r12
     call kv_strlen
     mov rbx, rax
     mov rcx, r13
@@ -99,33 +77,20 @@ kv_concat:
     rep movsb
     mov byte [rdi], 0
     mov rax, rdx
-.done:
     pop r13
     pop r12
     pop rdi
     pop rsi
     pop rbx
     ret
-.sum:
-    lea rax, [r12+r13]
-    jmp .done
 
 ; ---- kv_streq
-; Compares two texts byte for byte. A number among the operands (see kv_is_text) equals
-; only the same number.
+; Compares two texts byte for byte.
 ; in:      rcx, rdx = the two texts
 ; out:     rax = 1 when they are equal, else 0
-; changes: rax, r8, r9, flags; rcx and rdx may come back swapped
+; changes: rax, r9, flags
 ; errors:  none
-; entry:   kv_streq.bytes compares bytes only, for operands known to be texts, and changes
-;          only rax, r9 and flags (kv_map_find uses it)
 kv_streq:
-    call kv_is_text
-    jc .numbers
-    xchg rcx, rdx
-    call kv_is_text
-    jc .numbers
-.bytes:
     xor r9d, r9d
 .loop:
     movzx eax, byte [rcx+r9]
@@ -140,11 +105,6 @@ kv_streq:
     ret
 .same:
     mov eax, 1
-    ret
-.numbers:
-    xor eax, eax
-    cmp rcx, rdx
-    sete al
     ret
 
 ; ---- kv_int_to_str
@@ -568,78 +528,6 @@ kv_substr:
     mov rcx, rbx
     rep movsb
     mov byte [rdi], 0
-    pop rdi
-    pop rsi
-    pop rbx
-    ret
-
-; ---- kv_is_text
-; Tells a text from a number where the code generator cannot: lists carry no element type,
-; so the elements of a list that reached a function as a `list` parameter, or came back
-; from a `-> list` function, are taken to be texts. Every text lives in the heap or in the
-; program's image (literals, fixed buffers), so a value that points into neither is a
-; number.
-; in:      rcx = value
-; out:     carry clear for a text, set for a number
-; changes: rax, r8, flags
-; errors:  none
-kv_is_text:
-    mov rax, [heap_end]
-    cmp rcx, [heap_cur]
-    jae .image
-    sub rax, KV_HEAP_SIZE
-    cmp rcx, rax
-    jae .text
-.image:
-; The image base comes from the process block, the image size from its PE header.
-    mov rax, [gs:0x60]
-    mov rax, [rax+16]
-    cmp rcx, rax
-    jb .number
-    mov r8d, [rax+60]
-    mov r8d, [rax+r8+80]
-    add r8, rax
-    cmp rcx, r8
-    jae .number
-.text:
-    clc
-    ret
-.number:
-    stc
-    ret
-
-; ---- kv_join_int
-; "+" of an integer and a value taken to be a text: a text gets the integer's decimal text
-; on the integer's side; a number (see kv_is_text) is added to the integer.
-; in:      rcx = left, rdx = right, r8d = 0 when the integer is on the left, 1 on the right
-; out:     rax = a new text, or the sum
-; changes: rax, rcx, rdx, r8-r11, flags
-; errors:  kv_oom
-kv_join_int:
-    push rbx
-    push rsi
-    push rdi
-    mov rsi, rcx
-    mov rdi, rdx
-    mov ebx, r8d
-    test ebx, ebx
-    cmovz rcx, rdx
-    call kv_is_text
-    jc .sum
-    mov rcx, rdi
-    test ebx, ebx
-    cmovz rcx, rsi
-    call kv_int_to_str
-    mov rcx, rsi
-    mov rdx, rdi
-    test ebx, ebx
-    cmovz rcx, rax
-    cmovnz rdx, rax
-    call kv_concat
-    jmp .done
-.sum:
-    lea rax, [rsi+rdi]
-.done:
     pop rdi
     pop rsi
     pop rbx

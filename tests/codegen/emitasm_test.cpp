@@ -194,27 +194,20 @@ TEST(RuntimeText, LayoutNamesAndExitFieldsBecomeTheirValues) {
   EXPECT_EQ(left, "");
 }
 
-TEST(Typing, ElementsOfTextListsMayBeNumbers) {
-  // An element of a list parameter joined with an integer goes to the runtime, which adds a
-  // number and joins a text; so does the loop variable over it, and the sum stays undecided.
+TEST(Typing, KindCellsComeOnlyWithValuesOfRunTimeKind) {
+  // An element read from a list keeps its kind in a cell below the locals and loop cells,
+  // and the frame grows by that cell; a routine without such values keeps its frame.
   std::string m = kv::emit_module_with_runtime(
-      "fn f int\nparam list xs\nLOAD xs\nCONST 0\nINDEX\nCONST 1\nBIN +\nCONST 2\nBIN +\nRET\nRETN\nend\n"
-      "fn g int\nparam list xs\nCONST 0\nLOAD xs\nITER\n.L0\nINEXT v .L1\nCONST 5\nLOAD v\nBIN +\nPOP\nJMP .L0\n"
-      ".L1\nCONST 0\nRET\nRETN\nend\nmain\nHALT\nend\n",
+      "fn f int\nparam list xs\nLOAD xs\nCONST 0\nINDEX\nRET\nRETN\nend\n"
+      "fn h int\nparam int n\nLOAD n\nRET\nRETN\nend\nmain\nHALT\nend\n",
       kTinyRuntime);
-  std::string f = join(section(m, "kv_fn_f:", "kv_fn_g:"));
-  EXPECT_NE(f.find("pop rdx|    pop rcx|    mov r8d, 1|    call kv_join_int|    push rax|    mov rax, 2|    push rax|"
-                   "    pop rdx|    pop rcx|    mov r8d, 1|    call kv_join_int|"),
-            std::string::npos)
-      << f;
-  std::string g = join(section(m, "kv_fn_g:", "kv_user_main:"));
-  EXPECT_NE(g.find("pop rdx|    pop rcx|    xor r8d, r8d|    call kv_join_int|"), std::string::npos) << g;
-  // A real text keeps the plain join: the integer becomes its text first.
-  m = kv::emit_module_with_runtime("main\nSTR n=\nCONST 5\nBIN +\nPOP\nHALT\nend\n", kTinyRuntime);
-  std::string body = join(section(m, "kv_user_main:", "kv_alloc:"));
-  EXPECT_NE(body.find("pop rcx|    call kv_int_to_str|    mov rdx, rax|    pop rcx|    call kv_concat|"), std::string::npos)
-      << body;
-  EXPECT_EQ(body.find("kv_join_int"), std::string::npos);
+  std::string f = join(section(m, "kv_fn_f:", "kv_fn_h:"));
+  EXPECT_NE(f.find("sub rsp, 16|"), std::string::npos) << f;
+  EXPECT_NE(f.find("call kv_list_get|    push rax|    mov [rbp-16], rdx|"), std::string::npos) << f;
+  EXPECT_NE(f.find("mov rdx, [rbp-16]|    call kv_dyn_to_int|"), std::string::npos) << f;
+  std::string h = join(section(m, "kv_fn_h:", "kv_user_main:"));
+  EXPECT_NE(h.find("sub rsp, 8|"), std::string::npos) << h;
+  EXPECT_EQ(h.find("kv_dyn"), std::string::npos) << h;
 }
 
 TEST(Typing, FirstRecordedTypeStays) {

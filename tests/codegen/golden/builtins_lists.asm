@@ -1,6 +1,7 @@
 kv_user_main:
     push rbp
     mov rbp, rsp
+    sub rsp, 40
     mov ecx, 4
     call kv_list_new
     mov r10, [rax+16]
@@ -10,12 +11,14 @@ kv_user_main:
     push rax
     pop rdx
     pop rcx
+    mov r8, 0
     call kv_list_push
     push rax
     lea rax, [str_0]
     push rax
     pop rdx
     pop rcx
+    mov r8, 2
     call kv_list_push
     push rax
     mov ecx, 4
@@ -27,11 +30,13 @@ kv_user_main:
     push rax
     pop rdx
     pop rcx
+    mov r8, 2
     call kv_list_push
     push rax
     pop rcx
     call kv_list_pop
     push rax
+    mov [rbp-8], rdx
     mov ecx, 4
     call kv_list_new
     mov r10, [rax+16]
@@ -40,6 +45,7 @@ kv_user_main:
     pop rcx
     call kv_list_pop
     push rax
+    mov [rbp-16], rdx
     mov ecx, 8
     call kv_map_new
     push rax
@@ -50,6 +56,7 @@ kv_user_main:
     pop r8
     pop rdx
     pop rcx
+    mov r9, 0
     call kv_map_set
     push rax
     pop rax
@@ -62,6 +69,7 @@ kv_user_main:
     pop rcx
     call kv_map_get
     push rax
+    mov [rbp-24], rdx
     mov rax, [kv_g_m]
     push rax
     lea rax, [str_2]
@@ -70,14 +78,16 @@ kv_user_main:
     pop rcx
     call kv_map_get
     push rax
+    mov [rbp-32], rdx
     mov rax, [kv_g_m]
     push rax
     lea rax, [str_2]
     push rax
     pop rdx
     pop rcx
-    call kv_map_get
+    call kv_map_get_float
     push rax
+    mov [rbp-40], rdx
     mov rax, [kv_g_m]
     push rax
     lea rax, [str_2]
@@ -101,31 +111,32 @@ kv_user_main:
     call kv_list_get
     push rax
     mov rcx, [rsp+72]
-    mov edx, 1
     call kv_print_list
     lea rcx, [str_3]
     call kv_print_str
     mov rcx, [rsp+64]
-    call kv_print_str
+    mov rdx, [rbp-8]
+    call kv_print_value
     lea rcx, [str_3]
     call kv_print_str
     mov rcx, [rsp+56]
-    call kv_print_int
+    mov rdx, [rbp-16]
+    call kv_print_value
     lea rcx, [str_3]
     call kv_print_str
     mov rcx, [rsp+48]
-    call kv_print_str
+    mov rdx, [rbp-24]
+    call kv_print_value
     lea rcx, [str_3]
     call kv_print_str
     mov rcx, [rsp+40]
-    call kv_print_int
+    mov rdx, [rbp-32]
+    call kv_print_value
     lea rcx, [str_3]
     call kv_print_str
     mov rcx, [rsp+32]
-    movq xmm0, rcx
-    call kv_dbl_to_str
-    mov rcx, rax
-    call kv_print_str
+    mov rdx, [rbp-40]
+    call kv_print_value
     lea rcx, [str_3]
     call kv_print_str
     mov rcx, [rsp+24]
@@ -133,7 +144,6 @@ kv_user_main:
     lea rcx, [str_3]
     call kv_print_str
     mov rcx, [rsp+16]
-    mov edx, 1
     call kv_print_list
     lea rcx, [str_3]
     call kv_print_str

@@ -19,8 +19,10 @@ kv_user_main:
     mov ecx, 4
     call kv_list_new
     mov r10, [rax+16]
+    mov r11, [r10-8]
     pop rcx
     mov [r10+0], rcx
+    mov byte [r11+0], 2
     mov qword [rax], 1
     push rax
     pop rcx

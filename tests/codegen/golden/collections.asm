@@ -1,6 +1,7 @@
 kv_user_main:
     push rbp
     mov rbp, rsp
+    sub rsp, 16
     mov ecx, 4
     call kv_list_new
     mov r10, [rax+16]
@@ -13,10 +14,13 @@ kv_user_main:
     mov ecx, 4
     call kv_list_new
     mov r10, [rax+16]
+    mov r11, [r10-8]
     pop rcx
     mov [r10+8], rcx
+    mov byte [r11+1], 2
     pop rcx
     mov [r10+0], rcx
+    mov byte [r11+0], 2
     mov qword [rax], 2
     push rax
     mov rax, 1
@@ -57,10 +61,12 @@ kv_user_main:
     mov rbx, rax
     pop r8
     pop rdx
+    mov r9, 0
     mov rcx, rbx
     call kv_map_set
     pop r8
     pop rdx
+    mov r9, 0
     mov rcx, rbx
     call kv_map_set
     push rbx
@@ -86,6 +92,7 @@ kv_user_main:
     pop rcx
     call kv_list_get
     push rax
+    mov [rbp-8], rdx
     mov rax, [kv_g_ints]
     push rax
     mov rax, 1
@@ -94,6 +101,7 @@ kv_user_main:
     pop rcx
     call kv_list_get
     push rax
+    mov [rbp-16], rdx
     lea rax, [str_4]
     push rax
     mov rax, 1
@@ -111,13 +119,16 @@ kv_user_main:
     pop r8
     pop rdx
     pop rcx
+    mov r9, 0
     call kv_list_set
     mov rcx, [rsp+16]
-    call kv_print_str
+    mov rdx, [rbp-8]
+    call kv_print_value
     lea rcx, [str_5]
     call kv_print_str
     mov rcx, [rsp+8]
-    call kv_print_int
+    mov rdx, [rbp-16]
+    call kv_print_value
     lea rcx, [str_5]
     call kv_print_str
     mov rcx, [rsp+0]

@@ -17,8 +17,10 @@ kv_user_main:
     mov ecx, 4
     call kv_list_new
     mov r10, [rax+16]
+    mov r11, [r10-8]
     pop rcx
     mov [r10+0], rcx
+    mov byte [r11+0], 2
     mov qword [rax], 1
     push rax
     lea rcx, [str_2]
@@ -39,12 +41,10 @@ kv_user_main:
     lea rcx, [str_3]
     call kv_print_err
     mov rcx, [rsp+8]
-    xor edx, edx
     call kv_print_list_err
     lea rcx, [str_3]
     call kv_print_err
     mov rcx, [rsp+0]
-    mov edx, 1
     call kv_print_list_err
     lea rcx, [str_nl]
     call kv_print_err

@@ -1,7 +1,7 @@
 kv_user_main:
     push rbp
     mov rbp, rsp
-    sub rsp, 48
+    sub rsp, 56
     mov rax, 1
     push rax
     mov rax, 3
@@ -66,8 +66,10 @@ kv_L2:
     mov ecx, 4
     call kv_list_new
     mov r10, [rax+16]
+    mov r11, [r10-8]
     pop rcx
     mov [r10+0], rcx
+    mov byte [r11+0], 2
     mov qword [rax], 1
     push rax
     pop rax
@@ -82,13 +84,19 @@ kv_L5:
     jae kv_L6
     mov r10, [rbp-24]
     mov rcx, [r10+rax*8]
+    mov r11, [r10-8]
+    movzx r11d, byte [r11+rax]
     inc rax
     mov [rbp-8], rax
     mov [kv_g_s], rcx
+    mov [kv_k_s], r11
     mov rax, [kv_g_s]
     push rax
+    mov rax, [kv_k_s]
+    mov [rbp-56], rax
     mov rcx, [rsp+0]
-    call kv_print_str
+    mov rdx, [rbp-56]
+    call kv_print_value
     lea rcx, [str_nl]
     call kv_print_str
     add rsp, 8
@@ -150,3 +158,4 @@ coro_current: resq 1
 sched_ctx: resq 1
 kv_g_i: resq 1
 kv_g_s: resq 1
+kv_k_s: resq 1

@@ -69,7 +69,6 @@ kv_user_main:
     lea rcx, [str_1]
     call kv_print_str
     mov rcx, [rsp+8]
-    xor edx, edx
     call kv_print_list
     lea rcx, [str_1]
     call kv_print_str
