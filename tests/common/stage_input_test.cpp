@@ -5,30 +5,16 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <string>
-
-#include "platform.h"
+#include "test_util.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+using kvtest::fs::path;
+using kvtest::q;
+using kvtest::slurp;
+using kvtest::spit;
 
-const fs::path bin_dir = KAVEL_TEST_BIN;
-
-std::string slurp(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
-void spit(const fs::path& p, const std::string& text) {
-  std::ofstream f(p, std::ios::binary | std::ios::trunc);
-  f << text;
-}
-
-std::string q(const std::string& s) { return kv::shell_quote(kv::Host::posix, s); }
+const path bin_dir = KAVEL_TEST_BIN;
 
 struct Outcome {
   std::uint32_t code = 0;
@@ -48,16 +34,14 @@ const std::string trailing_source = "\nstart [\n    let int x = \"text\":\n    ]
 
 class StageInput : public ::testing::TestWithParam<const char*> {
  protected:
-  fs::path dir;
+  path dir;
   std::string stage;
   bool reads_ir = false;
 
   void SetUp() override {
     stage = GetParam();
     reads_ir = stage == "opt" || stage == "emitasm";
-    dir = fs::path(KAVEL_TEST_WORK) / stage;
-    fs::remove_all(dir);
-    fs::create_directories(dir);
+    dir = kvtest::fresh_folder(KAVEL_TEST_WORK);
   }
 
   // Runs the stage in dir with the line on standard input.
@@ -119,7 +103,7 @@ TEST_P(StageInput, InputEndsAtTheFirstZeroByte) {
 TEST_P(StageInput, AnyFiniteInputIsReadEndlessOnesAreRefused) {
   spit(dir / "empty.in", "");
   spit(dir / "plain.in", input_of(program));
-  fs::create_directories(dir / "folder.kv");
+  kvtest::fs::create_directories(dir / "folder.kv");
   EXPECT_EQ(run("/dev/null"), run("empty.in"));
   Outcome plain = run("plain.in");
   ASSERT_EQ(plain.code, 0u) << plain;
