@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <random>
 
 #include "stage_io.h"
 
@@ -11,7 +13,10 @@
 #else
 #include <cerrno>
 #include <climits>
+#include <fcntl.h>
 #include <spawn.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 extern char** environ;
@@ -71,6 +76,41 @@ std::vector<std::string> program_args(int, char**) { return split_command_line(G
 
 std::string temp_folder() { return getenv("TEMP"); }
 
+// Opened without sharing, the file is ours alone; Windows deletes it when the handle
+// closes, also when the process dies. Another holder makes the open fail with a sharing
+// violation: wait. A file still being deleted refuses access for a moment: wait too,
+// but not for ever, since a folder we may not write in refuses access the same way.
+bool FileLock::acquire(const std::string& path) {
+  for (int denied = 0; denied < 200;) {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      path_ = path;
+      handle_ = reinterpret_cast<std::intptr_t>(h);
+      return true;
+    }
+    DWORD e = GetLastError();
+    if (e == ERROR_ACCESS_DENIED)
+      ++denied;
+    else if (e != ERROR_SHARING_VIOLATION)
+      return false;
+    Sleep(50);
+  }
+  return false;
+}
+
+FileLock::~FileLock() {
+  if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+namespace {
+bool make_one_folder(const std::string& path, bool& taken) {
+  if (CreateDirectoryA(path.c_str(), nullptr)) return true;
+  taken = GetLastError() == ERROR_ALREADY_EXISTS;
+  return false;
+}
+}  // namespace
+
 #else
 
 std::string exe_dir() {
@@ -117,7 +157,63 @@ std::string temp_folder() {
   return t;
 }
 
+// The holder before us removes the file as it lets go, so a lock won on a file that is
+// no longer at the path guards nothing: then try again on the file that is there now.
+// The descriptor is not inherited, so no program we start can keep the lock alive.
+bool FileLock::acquire(const std::string& path) {
+  while (true) {
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    int r = 0;
+    do r = ::flock(fd, LOCK_EX);
+    while (r != 0 && errno == EINTR);
+    struct stat held {}, now {};
+    if (r == 0 && ::fstat(fd, &held) == 0 && ::stat(path.c_str(), &now) == 0 && held.st_dev == now.st_dev &&
+        held.st_ino == now.st_ino) {
+      path_ = path;
+      handle_ = fd;
+      return true;
+    }
+    ::close(fd);
+    if (r != 0) return false;
+  }
+}
+
+FileLock::~FileLock() {
+  if (handle_ == -1) return;
+  ::unlink(path_.c_str());
+  ::close(static_cast<int>(handle_));
+}
+
+namespace {
+bool make_one_folder(const std::string& path, bool& taken) {
+  if (::mkdir(path.c_str(), 0700) == 0) return true;
+  taken = errno == EEXIST;
+  return false;
+}
+}  // namespace
+
 #endif
+
+std::string make_private_folder(const std::string& parent) {
+  std::random_device device;
+  std::mt19937_64 random(device() ^ (static_cast<std::uint64_t>(clock()) << 20) ^
+                         reinterpret_cast<std::uintptr_t>(&parent));
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char name[16];
+    std::snprintf(name, sizeof name, "run-%08x", static_cast<unsigned>(random() & 0xFFFFFFFFu));
+    std::string path = parent + "/" + name;
+    bool taken = false;
+    if (make_one_folder(path, taken)) return path;
+    if (!taken) return "";
+  }
+  return "";
+}
+
+void remove_folder(const std::string& path) {
+  std::error_code ignored;
+  std::filesystem::remove_all(path, ignored);
+}
 
 std::string getenv(const std::string& name) {
   const char* v = std::getenv(name.c_str());
@@ -192,6 +288,11 @@ std::string echo_command(Host host, std::string_view path) {
 std::string make_folder_command(Host host, std::string_view folder) {
   if (host == Host::windows) return "mkdir \"" + backslashed(folder) + "\" 2>NUL";
   return "mkdir -p " + shell_quote(host, folder) + " 2>/dev/null";
+}
+
+std::string change_folder_command(Host host, std::string_view folder) {
+  if (host == Host::windows) return "cd /d \"" + backslashed(folder) + "\" && ";
+  return "cd " + shell_quote(host, folder) + " && ";
 }
 
 std::string delete_files_command(Host host, const std::vector<std::string>& files) {

@@ -2,6 +2,7 @@
 // a command through the command processor, the program's folder, the environment, the
 // clock, and how the driver's shell commands are spelled on each host.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -49,6 +50,33 @@ std::vector<std::string> split_command_line(std::string_view line);
 // then /tmp, so the build folder never lands at the root of the file system.
 std::string temp_folder();
 
+// A lock on a file, so that builds sharing file names take turns. acquire waits while
+// another process holds the lock; it gives false when the lock file cannot be created.
+// The lock ends with the object, or with the process however it ends, and the lock file
+// is removed then.
+class FileLock {
+ public:
+  FileLock() = default;
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+  ~FileLock();
+  bool acquire(const std::string& path);
+
+ private:
+  std::string path_;
+  std::intptr_t handle_ = -1;
+};
+
+// Creates a folder with a fresh name ("run-" and 8 hex digits) inside parent, which no
+// other run can be using; its path, or "" when none can be made.
+std::string make_private_folder(const std::string& parent);
+
+// Removes a folder and everything in it, quietly.
+void remove_folder(const std::string& path);
+
+// The longest command line Windows hands a program: 32767 characters with the closing 0.
+inline constexpr std::size_t max_command_line = 32766;
+
 // --- how the driver's shell commands are spelled on each host ---
 
 std::string null_device(Host host);         // "NUL" or "/dev/null"
@@ -70,5 +98,8 @@ std::string make_folder_command(Host host, std::string_view folder);
 
 // Deletes files, quietly, ignoring those that do not exist.
 std::string delete_files_command(Host host, const std::vector<std::string>& files);
+
+// Makes folder the current folder of the rest of a command line (followed by " && ").
+std::string change_folder_command(Host host, std::string_view folder);
 
 }  // namespace kv

@@ -1,6 +1,7 @@
 #include "pipeline.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
 
@@ -34,6 +35,41 @@ std::string clean_source_line(std::string_view line) {
 
 std::string build_folder() { return temp_folder() + "/kavel_build"; }
 
+std::string path_for_stages(const std::string& source) {
+  if (source.size() <= stage_path_limit) return source;
+  std::error_code failed;
+  std::string relative = std::filesystem::relative(source, failed).string();
+  if (!failed && !relative.empty() && relative.size() <= stage_path_limit) return relative;
+  return "";
+}
+
+namespace {
+bool windows_forbids(char c) {
+  return static_cast<unsigned char>(c) < 32 || std::string_view("<>:\"/\\|?*").find(c) != std::string_view::npos;
+}
+}  // namespace
+
+bool windows_file_name(std::string_view name) {
+  for (char c : name)
+    if (windows_forbids(c)) return false;
+  return true;
+}
+
+std::string safe_program_name(std::string_view name) {
+  std::string safe(name);
+  for (char& c : safe)
+    if (windows_forbids(c)) c = '_';
+  return safe;
+}
+
+std::string lock_name(std::string_view base) {
+  std::string name(base);
+  for (char& c : name)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  while (ends_with(name, "_opt")) name.resize(name.size() - 4);
+  return name;
+}
+
 BuildNames build_names(const std::string& out, const std::string& base, const std::string& folder) {
   BuildNames n;
   n.exe = out + base + ".exe";
@@ -52,11 +88,15 @@ BuildNames build_names(const std::string& out, const std::string& base, const st
 std::vector<Step> stage_steps(const ToolPaths& tools, const std::string& source, const BuildNames& names, Host host) {
   auto q = [host](std::string_view s) { return shell_quote(host, s); };
   const std::string null = null_device(host);
+  auto echo_built = [&](const std::string& path) {
+    if (path.size() <= stage_path_limit) return echo_command(host, path);
+    return change_folder_command(host, names.folder) + echo_command(host, path.substr(names.folder.size() + 1));
+  };
   return {
       {"1/6  check", echo_command(host, source) + " | " + q(tools.checker) + " > " + null},
       {"2/6  lowerir", echo_command(host, source) + " | " + q(tools.frontend) + " > " + q(names.ir) + " 2>" + null},
-      {"3/6  opt  ", echo_command(host, names.ir) + " | " + q(tools.optimiser) + " > " + q(names.opt_ir) + " 2>" + null},
-      {"4/6  cg   ", echo_command(host, names.opt_ir) + " | " + q(tools.codegen) + " > " + q(names.asm_file) + " 2>" + null},
+      {"3/6  opt  ", echo_built(names.ir) + " | " + q(tools.optimiser) + " > " + q(names.opt_ir) + " 2>" + null},
+      {"4/6  cg   ", echo_built(names.opt_ir) + " | " + q(tools.codegen) + " > " + q(names.asm_file) + " 2>" + null},
       {"5/6  nasm ", q(tools.nasm) + " -f win64 " + q(names.asm_file) + " -o " + q(names.obj)},
   };
 }
@@ -105,6 +145,27 @@ std::string run_command(const ToolPaths& tools, const std::string& exe, const st
   return cmd;
 }
 
+namespace {
+std::size_t windows_argument_length(std::string_view arg) {
+  const bool quoted = arg.empty() || arg.find_first_of(" \t") != std::string_view::npos;
+  std::size_t length = arg.size() + (quoted ? 2 : 0);
+  std::size_t backslashes = 0;
+  for (char c : arg) {
+    if (c == '"') length += backslashes + 1;
+    backslashes = c == '\\' ? backslashes + 1 : 0;
+  }
+  return length + (quoted ? backslashes : 0);
+}
+}  // namespace
+
+std::size_t program_command_line_length(const ToolPaths& tools, const std::string& exe,
+                                        const std::vector<std::string>& args, Host host) {
+  if (host == Host::windows) return run_command(tools, exe, args, host).size();
+  std::size_t length = exe.size() + 4;
+  for (const std::string& a : args) length += 1 + windows_argument_length(a);
+  return length;
+}
+
 void say(Driver& d, std::string_view line) {
   if (d.capture) {
     d.capture->append(line);
@@ -139,15 +200,34 @@ int build(Driver& d, const std::string& source, const std::string& out, const st
   // the same program, a tenth larger, in linear time. The command line stays as it is; the
   // assembler reads default options from NASMENV, and a user's own setting wins.
   if (getenv("NASMENV").empty()) setenv("NASMENV", "-O1");
-  BuildNames n = build_names(out, base, build_folder());
-  system(make_folder_command(d.host, n.folder));
+  const bool shared = d.folder.empty();
+  BuildNames n = build_names(out, base, shared ? build_folder() : d.folder);
+  // A stage would read the first 255 bytes of a longer path and build whatever file they
+  // name. The IR files can always be handed by their name alone, unless that is too long.
+  const std::string staged = path_for_stages(source);
+  std::string too_long;
+  if (staged.empty())
+    too_long = source;
+  else if (n.opt_ir.size() - n.folder.size() - 1 > stage_path_limit)
+    too_long = n.opt_ir;
+  if (!too_long.empty()) {
+    say(d, "[kavelc] error: path longer than " + std::to_string(stage_path_limit) + " bytes: " + too_long);
+    return 1;
+  }
+  if (shared) system(make_folder_command(d.host, n.folder));
   if (!d.quiet) {
     say(d, "[kavelc] source : " + source);
     say(d, "[kavelc] output : " + n.exe);
     say(d, "[kavelc] -------");
   }
+  // Builds of programs of one name share their files here: they take turns.
+  FileLock lock;
+  if (shared && !lock.acquire(n.folder + "/" + lock_name(base) + ".lock")) {
+    say(d, "[kavelc] error: cannot write in the build folder " + n.folder);
+    return 1;
+  }
   std::uint64_t t0 = clock();
-  for (const Step& step : stage_steps(d.tools, source, n, d.host))
+  for (const Step& step : stage_steps(d.tools, staged, n, d.host))
     if (run_step(d, step.command, step.label) != 0) return 1;
 
   // An icon named after the program, beside the output, becomes its resource; a failing
@@ -187,7 +267,8 @@ int kavelc_main() {
   Driver d;
   if (!load_tools(d)) return 1;
   err_diag("Source (.kv): ");
-  std::string path = clean_source_line(read_input_line());
+  // The whole line: a path cut at 255 bytes could name another file.
+  std::string path = clean_source_line(read_line());
   if (path.empty()) {
     say(d, "[kavelc] error: no source file given");
     return 1;
@@ -195,6 +276,12 @@ int kavelc_main() {
   std::string base = base_name(path);
   if (base.empty()) {
     say(d, "[kavelc] error: cannot parse filename");
+    return 1;
+  }
+  // The program is written beside the source under the source's name.
+  std::string exe = dir_part(path) + base + ".exe";
+  if (!windows_file_name(base)) {
+    say(d, "[kavelc] error: not a valid Windows file name: " + exe);
     return 1;
   }
   return build(d, path, dir_part(path), base) != 0 ? 1 : 0;
@@ -227,10 +314,11 @@ std::uint32_t kavel_main(const std::vector<std::string>& args) {
   Driver d;
   if (!load_tools(d)) return 1;
   const std::string version = "1.0.0";
-  if (args.empty()) {
+  const bool help = !args.empty() && (args[0] == "--help" || args[0] == "-h");
+  if (args.empty() || help) {
     say(d, "Usage: kavel <file.kv> [args...]");
     say(d, "       kavel --version");
-    return 1;
+    return help ? 0 : 1;
   }
   if (args[0] == "--version" || args[0] == "-v" || args[0] == "--v") {
     say(d, "Kavel Compiler v" + version);
@@ -243,14 +331,33 @@ std::uint32_t kavel_main(const std::vector<std::string>& args) {
     say(d, "[kavel] error: cannot parse filename");
     return 1;
   }
+  if (!can_open(source)) {
+    say(d, "[kavel] error: cannot open file: " + source);
+    return 1;
+  }
+  // A folder of this run's own, so runs at the same time never meet; the program in it
+  // gets a name Windows can start.
   d.quiet = true;
-  std::string out = build_folder() + "/";
-  if (build(d, source, out, base) != 0) return 1;
-  std::string exe = out + base + ".exe";
+  const std::string shared = build_folder();
+  system(make_folder_command(d.host, shared));
+  d.folder = make_private_folder(shared);
+  if (d.folder.empty()) {
+    say(d, "[kavel] error: cannot write in the build folder " + shared);
+    return 1;
+  }
+  std::string name = safe_program_name(base);
+  std::string exe = d.folder + "/" + name + ".exe";
   std::vector<std::string> rest(args.begin() + 1, args.end());
-  if (d.host == Host::posix) prepare_posix_runner(d.tools);
-  std::uint32_t code = system(run_command(d.tools, exe, rest, d.host));
-  system(delete_files_command(d.host, {exe}));
+  std::uint32_t code = 1;
+  std::size_t length = program_command_line_length(d.tools, exe, rest, d.host);
+  if (length > max_command_line) {
+    say(d, "[kavel] error: the arguments make a command line of " + std::to_string(length) +
+               " characters; Windows takes at most " + std::to_string(max_command_line));
+  } else if (build(d, source, d.folder + "/", name) == 0) {
+    if (d.host == Host::posix) prepare_posix_runner(d.tools);
+    code = system(run_command(d.tools, exe, rest, d.host));
+  }
+  remove_folder(d.folder);
   return code;
 }
 

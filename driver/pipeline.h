@@ -1,6 +1,7 @@
 // The build: six labelled steps run one after the other through the command processor,
 // the optional icon, the clean-up and the progress report. Shared by kavelc and kavel.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -25,6 +26,25 @@ std::string clean_source_line(std::string_view line);
 // TEMP + "/kavel_build".
 std::string build_folder();
 
+// The stages read their input path in one read of at most 255 bytes.
+inline constexpr std::size_t stage_path_limit = 255;
+
+// The source path as the stages get it: as given when it fits in their read, else
+// relative to the current folder when that fits; "" when neither does.
+std::string path_for_stages(const std::string& source);
+
+// False when Windows cannot hold a file of this name: it holds one of < > : " / \ | ? *
+// or a control character.
+bool windows_file_name(std::string_view name);
+// The name with each of those characters replaced by "_".
+std::string safe_program_name(std::string_view name);
+
+// The lock that guards a build's files in the shared build folder. Builds whose files
+// could meet share one: the name is lower-cased (Windows does not tell case apart) and
+// loses any "_opt" at its end, since program a's optimised IR a_opt.ir is the IR of a
+// program named a_opt.
+std::string lock_name(std::string_view base);
+
 struct BuildNames {
   std::string exe;     // output folder + base + ".exe"
   std::string folder;  // the build folder
@@ -39,7 +59,9 @@ struct Step {
   std::string command;
 };
 
-// Steps 1 to 5: check, lowerir, opt, cg, nasm.
+// Steps 1 to 5: check, lowerir, opt, cg, nasm. source is the path the stages get. The IR
+// files are handed to opt and emitasm by their full path when it fits in the stages' read,
+// else by their name, the stage then running in the build folder.
 std::vector<Step> stage_steps(const ToolPaths& tools, const std::string& source, const BuildNames& names, Host host);
 std::string icon_rc_text(const BuildNames& names);
 std::string rc_command(const ToolPaths& tools, const BuildNames& names, Host host);
@@ -49,12 +71,23 @@ std::string cleanup_command(const BuildNames& names, Host host);
 // The built program with each argument quoted (POSIX: behind the RUN prefix).
 std::string run_command(const ToolPaths& tools, const std::string& exe, const std::vector<std::string>& args, Host host);
 
+// Length of the command line the built program receives. Windows: the run command, which
+// cmd.exe hands on as it stands. POSIX: the line Wine builds: the program as "X:\..." in
+// double quotes, then each argument as Windows programs read one (in double quotes when
+// empty or holding a blank or tab, a backslash before each double quote, and backslashes
+// doubled before a double quote).
+std::size_t program_command_line_length(const ToolPaths& tools, const std::string& exe,
+                                        const std::vector<std::string>& args, Host host);
+
 extern const char* const link_label;  // "6/6  link "
 
 struct Driver {
   ToolPaths tools;
   Host host = native_host;
   bool quiet = false;
+  // Where the build's files go. Empty: the shared build folder, each build holding the
+  // lock of its name there; else a folder of this run's own (the runner's).
+  std::string folder;
   // When set, the driver's lines are collected here instead of going to standard output.
   std::string* capture = nullptr;
 };
@@ -65,7 +98,8 @@ void say(Driver& d, std::string_view line);
 // Prints the label (unless quiet), runs the command, reports a non-zero exit code.
 std::uint32_t run_step(Driver& d, const std::string& command, const std::string& label);
 
-// 0 on success, 1 at the first failing step (its files stay in the build folder).
+// 0 on success, 1 at the first failing step (its files stay in the build folder), or when
+// a path cannot be handed to the stages or the build folder cannot be written.
 int build(Driver& d, const std::string& source, const std::string& out, const std::string& base);
 
 // The two programs, minus their process start: exit codes as they should leave.

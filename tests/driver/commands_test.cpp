@@ -146,6 +146,41 @@ TEST(PosixCommands, EveryPathIsOneQuotedWord) {
   EXPECT_EQ(kv::run_command(t, "/x/p.exe", {}, Host::posix), "'/x/p.exe'");
 }
 
+// The stages read 255 bytes of their input path: a longer IR path is handed by its name
+// to a stage running in the build folder. Paths that fit keep the plain form above.
+TEST(Commands, LongIrPathsAreHandedByNameFromTheBuildFolder) {
+  const std::string deep(250, 'f');
+  kv::ToolPaths w = windows_tools();
+  kv::BuildNames n = kv::build_names("C:/p/", "x", "C:/T/" + deep + "/kavel_build");
+  auto steps = kv::stage_steps(w, "C:/p/x.kv", n, Host::windows);
+  EXPECT_EQ(steps[1].command, "echo C:/p/x.kv | \"C:/K/lowerir.exe\" > \"C:/T/" + deep + "/kavel_build/x.ir\" 2>NUL");
+  EXPECT_EQ(steps[2].command, "cd /d \"C:\\T\\" + deep + "\\kavel_build\" && echo x.ir | \"C:/K/opt.exe\" > \"C:/T/" +
+                                  deep + "/kavel_build/x_opt.ir\" 2>NUL");
+  EXPECT_EQ(steps[3].command, "cd /d \"C:\\T\\" + deep + "\\kavel_build\" && echo x_opt.ir | \"C:/K/emitasm.exe\" > \"C:/T/" +
+                                  deep + "/kavel_build/x.asm\" 2>NUL");
+  kv::ToolPaths p;
+  kv::set_stage_paths(p, "/k", Host::posix);
+  n = kv::build_names("/p/", "x", "/t/" + deep + "/kavel_build");
+  steps = kv::stage_steps(p, "/p/x.kv", n, Host::posix);
+  EXPECT_EQ(steps[2].command, "cd '/t/" + deep + "/kavel_build' && printf '%s\\n' 'x.ir' | '/k/opt' > '/t/" + deep +
+                                  "/kavel_build/x_opt.ir' 2>/dev/null");
+}
+
+// Wine hands a program "Z:\..." in quotes and each argument quoted and escaped only as
+// needed; these lengths were measured with a program that prints its command line.
+TEST(Commands, ProgramCommandLineIsMeasuredAsTheProgramGetsIt) {
+  kv::ToolPaths t;
+  t.run = "wine";
+  EXPECT_EQ(kv::program_command_line_length(t, "/tmp/tools/cl.exe", {"a\\\"b", "a b\\", "x\\\\y", "t\tb", "q\""},
+                                            Host::posix),
+            51u);
+  EXPECT_EQ(kv::program_command_line_length(t, "/tmp/tools/cl.exe", {"a\\\\\"b", "c\\"}, Host::posix), 33u);
+  EXPECT_EQ(kv::program_command_line_length(t, "/tmp/tools/cl.exe", {"a", "b c", "", "d\"e"}, Host::posix), 37u);
+  kv::ToolPaths w = windows_tools();
+  EXPECT_EQ(kv::program_command_line_length(w, "C:/T/p.exe", {"a b", "c"}, Host::windows),
+            std::string("\"C:/T/p.exe\" \"a b\" \"c\"").size());
+}
+
 TEST(CommandLine, SplitsLikeEveryBuiltProgram) {
   using V = std::vector<std::string>;
   EXPECT_EQ(kv::split_command_line("prog a  \"b c\" d\"e"), (V{"a", "b c", "d\"e"}));
