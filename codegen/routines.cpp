@@ -296,14 +296,28 @@ void Gen::coerce(size_t pos, const Type& to) {
         ins("cvtsi2sd xmm0, qword " + ref);
         ins("movq " + ref + ", xmm0");
       } else if (from.is(Kind::Dynamic)) {
-        convert_in_place(*this, pos, "kv_dyn_to_float");
+        // Inline what kv_dyn_to_float does: only an integer changes.
+        const std::string skip = new_label();
+        ins("cmp qword " + kind_cell(pos) + ", " + std::to_string(runtime_kind(Kind::Int)));
+        ins("jne " + skip);
+        ins("cvtsi2sd xmm0, qword " + ref);
+        ins("movq " + ref + ", xmm0");
+        label(skip + ":");
       } else {
         return;
       }
       break;
     case Kind::Int:
       if (!from.is(Kind::Dynamic)) return;
-      convert_in_place(*this, pos, "kv_dyn_to_int");
+      {
+        // Inline what kv_dyn_to_int does: only a float changes.
+        const std::string skip = new_label();
+        ins("cmp qword " + kind_cell(pos) + ", " + std::to_string(runtime_kind(Kind::Float)));
+        ins("jne " + skip);
+        ins("cvttsd2si rax, qword " + ref);
+        ins("mov " + ref + ", rax");
+        label(skip + ":");
+      }
       break;
     case Kind::Text:
       convert_in_place(*this, pos, "kv_value_to_str");

@@ -145,11 +145,54 @@ int64_t dyn_operator(std::string_view op) {
   return layout::KV_OP_EQ;
 }
 
-// An operator with a value of a kind known only at run time: kv_dyn_bin decides.
+// Integers on both sides: the integer template, inline, for "+", "-", "*" and the
+// comparisons; the result is an integer.
+void int_fast_path(Gen& g, std::string_view op, const Operands& o, const std::string& slow) {
+  for (size_t pos : {o.lp, o.rp}) {
+    if (!g.types[pos].is(Kind::Dynamic)) continue;
+    g.ins("cmp qword " + g.kind_cell(pos) + ", " + num(layout::KV_KIND_INT));
+    g.ins("jne " + slow);
+  }
+  g.ins("pop rbx");
+  g.ins("pop rax");
+  if (op == "+") {
+    g.ins("add rax, rbx");
+  } else if (op == "-") {
+    g.ins("sub rax, rbx");
+  } else if (op == "*") {
+    g.ins("imul rax, rbx");
+  } else {
+    const char* cc = op == "!=" ? "ne" : op == "<" ? "l" : op == ">" ? "g" : op == "<=" ? "le" : op == ">=" ? "ge" : "e";
+    g.ins("cmp rax, rbx");
+    g.ins(std::string("set") + cc + " al");
+    g.ins("movzx eax, al");
+  }
+  g.ins("push rax");
+}
+
+bool integers_may_meet(const Gen& g, std::string_view op, const Operands& o) {
+  if (op == "/" || op == "%") return false;
+  for (size_t pos : {o.lp, o.rp})
+    if (!g.types[pos].is(Kind::Dynamic) && !g.types[pos].is(Kind::Int)) return false;
+  return true;
+}
+
+// An operator with a value of a kind known only at run time: kv_dyn_bin decides, after an
+// inline path for the commonest case, two integers.
 void dyn_bin(Gen& g, std::string_view op, const Operands& o) {
   const std::string kl = g.kind_operand(o.lp);
   const std::string kr = g.kind_operand(o.rp);
   const int64_t code = dyn_operator(op);
+  const bool comparison = code >= layout::KV_OP_EQ;
+  std::string slow, done;
+  if (integers_may_meet(g, op, o)) {
+    slow = g.new_label();
+    done = g.new_label();
+    int_fast_path(g, op, o, slow);
+    if (!comparison) g.ins("mov qword " + g.kind_cell(o.lp) + ", " + num(layout::KV_KIND_INT));
+    g.ins("jmp " + done);
+    g.label(slow + ":");
+  }
   g.pop_types(2);
   g.ins("pop r8");
   g.ins("pop rcx");
@@ -158,12 +201,13 @@ void dyn_bin(Gen& g, std::string_view op, const Operands& o) {
   g.ins("mov r10d, " + num(code));
   g.ins("call kv_dyn_bin");
   g.ins("push rax");
-  if (code >= layout::KV_OP_EQ) {
+  if (comparison) {
     g.push_type(Kind::Int);
   } else {
     g.push_type(Kind::Dynamic);
     g.ins("mov " + g.kind_cell(g.top()) + ", rdx");
   }
+  if (!done.empty()) g.label(done + ":");
 }
 
 void op_bin(Gen& g, const ir::Line& l) {
@@ -441,13 +485,21 @@ void op_iter(Gen& g, const ir::Line&) {
 // kind, or made the kind the variable already has.
 void store_element(Gen& g, const std::string& var) {
   const Type t = g.has_var_type(var) ? g.var_type(var) : Type::of(Kind::Dynamic);
-  const char* convert = t.is(Kind::Int)     ? "call kv_dyn_to_int"
-                        : t.is(Kind::Float) ? "call kv_dyn_to_float"
-                        : t.is(Kind::Text)  ? "call kv_value_to_str"
-                                            : nullptr;
+  const char* convert = t.is(Kind::Float)  ? "call kv_dyn_to_float"
+                        : t.is(Kind::Text) ? "call kv_value_to_str"
+                                           : nullptr;
   if (t.is(Kind::Dynamic)) {
     g.ins("mov " + g.var_ref(var) + ", rcx");
     g.ins("mov " + g.var_kind_ref(var) + ", r11");
+  } else if (t.is(Kind::Int)) {
+    // Only a float changes, as kv_dyn_to_int does.
+    const std::string skip = g.new_label();
+    g.ins("cmp r11d, " + num(layout::KV_KIND_FLOAT));
+    g.ins("jne " + skip);
+    g.ins("movq xmm0, rcx");
+    g.ins("cvttsd2si rcx, xmm0");
+    g.label(skip + ":");
+    g.ins("mov " + g.var_ref(var) + ", rcx");
   } else if (convert) {
     g.ins("mov rdx, r11");
     g.ins(convert);
