@@ -104,6 +104,17 @@ struct Gen {
   // pair is left as it is.
   void coerce(size_t pos, const Type& to);
 
+  // ".L7" is written "kv_L7": the prefix and the operand without its first character.
+  static std::string label_symbol(std::string_view op) {
+    return "kv_" + std::string(op.empty() ? op : op.substr(1));
+  }
+  // Loop cell `which` (0 to 2) of the innermost loop: distances 8(L+3(d-1)+1..3) below rbp.
+  std::string loop_cell(size_t which) const {
+    return "[rbp-" + std::to_string(8 * (local_count + 3 * (loops.size() - 1) + which + 1)) + "]";
+  }
+  // Stores the range loop's value in rax into a variable, made the variable's kind.
+  void store_count(const std::string& var);
+
   std::string var_ref(const std::string& name) const;
   Type var_type(const std::string& name) const;
   bool has_var_type(const std::string& name) const;
@@ -115,5 +126,8 @@ struct Gen {
 
 // Writes the program body and every function (after the module header, before the runtime).
 void write_routines(Gen& g);
+
+// The extended lines opt writes (extended.cpp).
+void translate_extended(Gen& g, const ir::Line& line);
 
 }  // namespace kv::gen

@@ -62,9 +62,11 @@ void declaration_scan(Gen& g) {
         if (type_of_word(l.a, g.records).is(Kind::Text)) g.global_types.emplace(std::string(l.b), Type::of(Kind::Text));
         break;
       case Op::Store:
-      case Op::Fix: g.global_names.intern(l.a); break;
+      case Op::Fix:
+      case Op::XInc: g.global_names.intern(l.a); break;
       case Op::Enum: g.enum_list.push_back(std::string(l.a)); break;
       case Op::INext:
+      case Op::XNext:
         if (l.a != "~") g.global_names.intern(l.a);
         break;
       default: break;
@@ -125,7 +127,7 @@ void translate_function(Gen& g, size_t begin, size_t end) {
       g.local_names.intern(l.b);
     } else if (l.op == Op::Fix) {
       g.local_names.intern(l.a);
-    } else if (l.op == Op::INext && l.a != "~") {
+    } else if ((l.op == Op::INext || l.op == Op::XNext) && l.a != "~") {
       g.local_names.intern(l.a);
     }
     depth.count(l);

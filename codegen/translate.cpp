@@ -11,12 +11,7 @@ namespace {
 
 using ir::Op;
 
-std::string label_symbol(std::string_view op) {
-  // ".L7" is written "kv_L7": the prefix and the operand without its first character.
-  return "kv_" + std::string(op.empty() ? op : op.substr(1));
-}
-
-std::string cell(size_t distance) { return "[rbp-" + std::to_string(distance) + "]"; }
+std::string label_symbol(std::string_view op) { return Gen::label_symbol(op); }
 std::string num(int64_t v) { return std::to_string(v); }
 
 // A list header's element array, in rax: "[rax+16]".
@@ -446,9 +441,6 @@ void op_fset(Gen& g, const ir::Line& l) {
   }
 }
 
-// Loop cells of the current depth d: distances 8(L+3(d-1)+1..3) below rbp.
-size_t loop_cell(const Gen& g, size_t which) { return 8 * (g.local_count + 3 * (g.loops.size() - 1) + which + 1); }
-
 void op_range(Gen& g, const ir::Line&) {
   g.pop_types(3);
   g.loops.push_back(LoopEntry{true});
@@ -464,9 +456,9 @@ void op_range(Gen& g, const ir::Line&) {
   g.ins("jle " + G);
   g.ins("mov rcx, -1");
   g.label(G + ":");
-  g.ins("mov " + cell(loop_cell(g, 0)) + ", rax");
-  g.ins("mov " + cell(loop_cell(g, 1)) + ", rbx");
-  g.ins("mov " + cell(loop_cell(g, 2)) + ", rcx");
+  g.ins("mov " + g.loop_cell(0) + ", rax");
+  g.ins("mov " + g.loop_cell(1) + ", rbx");
+  g.ins("mov " + g.loop_cell(2) + ", rcx");
 }
 
 void op_iter(Gen& g, const ir::Line&) {
@@ -476,9 +468,9 @@ void op_iter(Gen& g, const ir::Line&) {
   g.ins("pop rax");
   g.ins("mov r10, [rax]");
   g.ins("mov r11, " + kListData);
-  g.ins("mov qword " + cell(loop_cell(g, 0)) + ", 0");
-  g.ins("mov " + cell(loop_cell(g, 1)) + ", r10");
-  g.ins("mov " + cell(loop_cell(g, 2)) + ", r11");
+  g.ins("mov qword " + g.loop_cell(0) + ", 0");
+  g.ins("mov " + g.loop_cell(1) + ", r10");
+  g.ins("mov " + g.loop_cell(2) + ", r11");
 }
 
 // The element of a list loop, in rcx with its kind in r11, into a variable: kept with its
@@ -519,9 +511,9 @@ void op_inext(Gen& g, const ir::Line& l) {
   if (loop.range) {
     std::string A = g.new_label();
     std::string B = g.new_label();
-    g.ins("mov rax, " + cell(loop_cell(g, 0)));
-    g.ins("mov rbx, " + cell(loop_cell(g, 1)));
-    g.ins("mov rcx, " + cell(loop_cell(g, 2)));
+    g.ins("mov rax, " + g.loop_cell(0));
+    g.ins("mov rbx, " + g.loop_cell(1));
+    g.ins("mov rcx, " + g.loop_cell(2));
     g.ins("test rcx, rcx");
     g.ins("js " + A);
     g.ins("cmp rax, rbx");
@@ -531,34 +523,40 @@ void op_inext(Gen& g, const ir::Line& l) {
     g.ins("cmp rax, rbx");
     g.ins("jl " + exit);
     g.label(B + ":");
-    if (var != "~") {
-      const Type t = g.has_var_type(var) ? g.var_type(var) : Type{};
-      if (t.is(Kind::Float)) {
-        g.ins("cvtsi2sd xmm0, rax");
-        g.ins("movq " + g.var_ref(var) + ", xmm0");
-      } else {
-        g.ins("mov " + g.var_ref(var) + ", rax");
-        if (t.is(Kind::Dynamic)) g.ins("mov qword " + g.var_kind_ref(var) + ", " + num(layout::KV_KIND_INT));
-      }
-      g.record_var_type(var, t);
-    }
+    if (var != "~") g.store_count(var);
     g.ins("add rax, rcx");
-    g.ins("mov " + cell(loop_cell(g, 0)) + ", rax");
+    g.ins("mov " + g.loop_cell(0) + ", rax");
   } else {
-    g.ins("mov rax, " + cell(loop_cell(g, 0)));
-    g.ins("cmp rax, " + cell(loop_cell(g, 1)));
+    g.ins("mov rax, " + g.loop_cell(0));
+    g.ins("cmp rax, " + g.loop_cell(1));
     g.ins("jae " + exit);
-    g.ins("mov r10, " + cell(loop_cell(g, 2)));
+    g.ins("mov r10, " + g.loop_cell(2));
     g.ins("mov rcx, [r10+rax*8]");
     if (var != "~") {
       g.ins("mov r11, [r10-" + num(layout::KV_SLOT_KINDS) + "]");
       g.ins("movzx r11d, byte [r11+rax]");
     }
     g.ins("inc rax");
-    g.ins("mov " + cell(loop_cell(g, 0)) + ", rax");
+    g.ins("mov " + g.loop_cell(0) + ", rax");
     if (var != "~") store_element(g, var);
   }
 }
+
+}  // namespace
+
+void Gen::store_count(const std::string& var) {
+  const Type t = has_var_type(var) ? var_type(var) : Type{};
+  if (t.is(Kind::Float)) {
+    ins("cvtsi2sd xmm0, rax");
+    ins("movq " + var_ref(var) + ", xmm0");
+  } else {
+    ins("mov " + var_ref(var) + ", rax");
+    if (t.is(Kind::Dynamic)) ins("mov qword " + var_kind_ref(var) + ", " + num(layout::KV_KIND_INT));
+  }
+  record_var_type(var, t);
+}
+
+namespace {
 
 void op_ipop(Gen& g, const ir::Line&) {
   if (!g.loops.empty()) g.loops.pop_back();
@@ -854,6 +852,8 @@ constexpr std::array<Handler, ir::kOpCount + 1> handlers() {
   set(Op::Halt, op_halt);
   set(Op::Spawn, op_spawn);
   set(Op::Yield, op_yield);
+  for (size_t i = 0; i < ir::kOpCount; ++i)
+    if (ir::is_extended(static_cast<Op>(i))) h[i] = translate_extended;
   return h;
 }
 

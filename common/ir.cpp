@@ -51,6 +51,18 @@ Line parse(std::string_view text) {
   return l;
 }
 
+std::vector<std::string_view> operands(const Line& line) {
+  std::vector<std::string_view> words;
+  std::string_view rest = line.rest;
+  while (!rest.empty()) {
+    const size_t blank = rest.find(' ');
+    words.push_back(rest.substr(0, blank));
+    if (blank == std::string_view::npos) break;
+    rest.remove_prefix(blank + 1);
+  }
+  return words;
+}
+
 std::string line(Op op) { return std::string(name(op)); }
 
 std::string line(Op op, std::string_view a) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kv::ir {
 
@@ -26,6 +27,12 @@ enum class Shape : uint8_t {
   RecordField,   // N F
   LevelCount,    // level n
   Operator,      // one of + - * / % == != < > <= >=
+  // extended lines (written by opt)
+  OpOperands,       // op A B
+  OpOperandsLabel,  // op A B L
+  Operands,         // A B
+  NameInt,          // N k
+  NameLabelInt,     // N L k
 };
 
 // Stack effects that depend on the line.
@@ -33,6 +40,7 @@ namespace Pops {
 inline constexpr int count = -1;   // the count operand
 inline constexpr int pairs = -2;   // twice the count operand
 inline constexpr int fields = -3;  // the fields of the record named by the operand
+inline constexpr int operands = -4;  // one for each operand written "^"
 }  // namespace Pops
 
 enum class Op : uint8_t {
@@ -59,6 +67,12 @@ inline constexpr size_t kOpCount = sizeof kOps / sizeof kOps[0];
 
 inline const OpInfo& info(Op op) { return kOps[static_cast<size_t>(op)]; }
 inline std::string_view name(Op op) { return info(op).name; }
+// Lines only opt writes; the front end never does.
+inline constexpr bool is_extended(Op op) { return op >= Op::XBin && op != Op::Unknown; }
+
+// An operand of an extended line: "^" (taken from the stack), "#k" (a constant), a name.
+inline bool from_stack(std::string_view operand) { return operand == "^"; }
+inline bool is_constant(std::string_view operand) { return !operand.empty() && operand[0] == '#'; }
 
 // One IR line cut into its fields, once. The opcode is the text up to the first blank; a and
 // b are the first two blank-separated operands, rest everything after the first blank.
@@ -69,6 +83,10 @@ struct Line {
   std::string_view text, a, b, rest;
 };
 Line parse(std::string_view line);
+
+// The operands of a line, each blank-separated word after the opcode (for lines with more
+// than two, such as the extended ones).
+std::vector<std::string_view> operands(const Line& line);
 
 // Writes a line: the opcode, then each operand after one blank. A Text operand may be empty
 // ("STR " is the empty text), so operands are written even when empty.

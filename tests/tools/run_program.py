@@ -3,7 +3,8 @@
 
   run_program.py --bin DIR --prefix DIR --work DIR --lib DIR [--timeout S] <program.kv|program.ir>
 
-.kv goes through lowerir, then emitasm; .ir goes straight to emitasm. NASM assembles
+.kv goes through lowerir, then emitasm; .ir goes straight to emitasm. The program is built a
+second time with opt between them, and both builds must do what is expected. NASM assembles
 (-f win64; any warning fails), lld-link links against the mingw-w64 import libraries,
 Wine runs the program. Expected files beside the program, all optional but .out:
   <name>.out  exact standard output      <name>.err   exact standard error (default empty)
@@ -69,7 +70,7 @@ def compare(what, expected, actual):
     return "%s differs:\n%s" % (what, "\n".join(diff))
 
 
-def build(args, src, base):
+def build(args, src, base, optimise=False):
     os.makedirs(args.work, exist_ok=True)
     ir = src
     if src.endswith(".kv"):
@@ -78,6 +79,10 @@ def build(args, src, base):
         problems = [l for l in diag.splitlines() if "lowerir: " in l]
         if problems:
             raise Failure("lowerir reported:\n" + "\n".join(problems))
+    if optimise:
+        opt_ir = os.path.join(args.work, base + "_opt.ir")
+        run_stage(os.path.join(args.bin, "opt"), ir, opt_ir, args.timeout)
+        ir = opt_ir
     asm = os.path.join(args.work, base + ".asm")
     run_stage(os.path.join(args.bin, "emitasm"), ir, asm, args.timeout)
     obj = os.path.join(args.work, base + ".obj")
@@ -105,7 +110,7 @@ def main():
     stem, _ = os.path.splitext(src)
     base = os.path.basename(stem)
     try:
-        exe = build(args, src, base)
+        exes = [(build(args, src, base), ""), (build(args, src, base + "_o", optimise=True), " (with opt)")]
         expected_out = read_bytes(stem + ".out")
         if expected_out is None:
             raise Failure("missing expected output " + stem + ".out")
@@ -125,17 +130,19 @@ def main():
         env["WINEDEBUG"] = "-all"
         env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
         env.pop("DISPLAY", None)
-        try:
-            p = subprocess.run(["wine", exe] + argv, input=stdin, stdout=subprocess.PIPE,
-                               stderr=subprocess.PIPE, env=env, cwd=args.work,
-                               timeout=args.timeout)
-        except subprocess.TimeoutExpired:
-            raise Failure("the program did not finish within %s s" % args.timeout)
-        problems = [compare("standard output", expected_out, p.stdout),
-                    compare("standard error", expected_err, p.stderr)]
-        if p.returncode != expected_code:
-            problems.append("exit code: expected %d, got %d" % (expected_code, p.returncode))
-        problems = [x for x in problems if x]
+        problems = []
+        for exe, how in exes:
+            try:
+                p = subprocess.run(["wine", exe] + argv, input=stdin, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE, env=env, cwd=args.work,
+                                   timeout=args.timeout)
+            except subprocess.TimeoutExpired:
+                raise Failure("the program%s did not finish within %s s" % (how, args.timeout))
+            found = [compare("standard output" + how, expected_out, p.stdout),
+                     compare("standard error" + how, expected_err, p.stderr)]
+            if p.returncode != expected_code:
+                found.append("exit code%s: expected %d, got %d" % (how, expected_code, p.returncode))
+            problems += [x for x in found if x]
         if problems:
             raise Failure("\n".join(problems))
     except Failure as e:
