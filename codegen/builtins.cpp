@@ -365,7 +365,7 @@ void coerce_arguments(Gen& g, const Builtin& b, size_t argc) {
 
 }  // namespace
 
-void Gen::call(const std::string& name, std::string_view argc_op) {
+void Gen::call(const std::string& name, std::string_view argc_op, bool in_rax) {
   size_t argc = count_operand(argc_op);
   const size_t base = types.size() - argc;
   auto user = functions.find(name);
@@ -390,7 +390,10 @@ void Gen::call(const std::string& name, std::string_view argc_op) {
   pop_types(argc);
   ins("call kv_fn_" + name);
   if (argc > 0) ins("add rsp, " + std::to_string(8 * argc));
-  ins("push rax");
+  if (in_rax && user != functions.end())
+    top_in_rax = true;
+  else
+    ins("push rax");
   if (user == functions.end()) {
     push_type(Kind::Int);
     return;

@@ -44,6 +44,7 @@ struct Operand {
   bool constant = false;
   int64_t value = 0;
   Type type;
+  size_t pos = 0;  // its type-stack position, for "^"
 
   bool fits_imm32() const { return constant && value >= INT32_MIN && value <= INT32_MAX; }
 };
@@ -53,6 +54,7 @@ Operand operand(Gen& g, std::string_view text, size_t stack_pos) {
   o.text = text;
   if (ir::from_stack(text)) {
     o.stack = true;
+    o.pos = stack_pos;
     o.type = stack_pos < g.types.size() ? g.types[stack_pos] : Type{};
   } else if (ir::is_constant(text)) {
     o.constant = true;
@@ -109,10 +111,20 @@ std::string right(Gen& g, const Operand& b) {
   return b.constant ? num(b.value) : "qword " + source(g, b);
 }
 
-// Pops the operands that are on the stack: rbx the right one, rax the left one.
+// Takes the operands that are on the stack into registers: rbx the right one, rax the left
+// one. The top may still be in rax, left there by the line before.
 void pop_operands(Gen& g, const Pair& p) {
-  if (p.b.stack) g.ins("pop rbx");
-  if (p.a.stack) g.ins("pop rax");
+  if (p.b.stack) {
+    g.ins(g.top_in_rax ? "mov rbx, rax" : "pop rbx");
+    g.top_in_rax = false;
+  }
+  if (p.a.stack) g.pop_top_into_rax();
+}
+
+// The result in rax stays there for the next line (Gen::top_in_rax).
+void leave_in_rax(Gen& g, Kind k) {
+  g.push_type(k);
+  g.top_in_rax = true;
 }
 
 const char* int_cc(std::string_view op) {
@@ -185,8 +197,7 @@ void int_operation(Gen& g, std::string_view op, const Pair& p) {
 
 // xmm0 = A, xmm1 = B as floats (an integer converted); the operands on the stack popped first.
 void float_operands(Gen& g, const Pair& p) {
-  if (p.b.stack) g.ins("pop rbx");
-  if (p.a.stack) g.ins("pop rax");
+  pop_operands(g, p);
   auto load = [&](const Operand& o, const char* xmm, const char* reg) {
     if (o.stack || o.constant) {
       if (o.constant) g.ins(std::string("mov ") + reg + ", " + num(o.value));
@@ -208,10 +219,69 @@ void pop_stack_types(Gen& g, const Pair& p) {
   if (p.a.stack) g.pop_type();
 }
 
+bool int_or_dynamic(const Operand& o) { return o.type.is(Kind::Int) || o.type.is(Kind::Dynamic); }
+
+// The place of a Dynamic operand's kind.
+std::string kind_place(Gen& g, const Operand& o) {
+  return o.stack ? g.kind_cell(o.pos) : g.var_kind_ref(std::string(o.text));
+}
+
+// Operands of which one or both have a kind known only at run time, where both may well be
+// integers: the integer code after a check of their kinds, the basic lines otherwise. Both
+// paths leave the stack alike. `fast` writes the integer code for the pair made integers;
+// `slow` the basic lines.
+template <typename Fast, typename Slow>
+bool guarded(Gen& g, const Pair& p, Fast fast, Slow slow) {
+  if (!p.usual() || !int_or_dynamic(p.a) || !int_or_dynamic(p.b)) return false;
+  if (!p.a.type.is(Kind::Dynamic) && !p.b.type.is(Kind::Dynamic)) return false;
+  const std::vector<Type> types = g.types;
+  const bool pending = g.top_in_rax;
+  const std::string other = g.new_label(), done = g.new_label();
+  for (const Operand* o : {&p.a, &p.b}) {
+    if (!o->type.is(Kind::Dynamic)) continue;
+    g.ins("cmp qword " + kind_place(g, *o) + ", " + num(layout::KV_KIND_INT));
+    g.ins("jne " + other);
+  }
+  Pair ints = p;
+  ints.a.type = ints.b.type = Type::of(Kind::Int);
+  fast(ints);
+  g.ins("jmp " + done);
+  g.label(other + ":");
+  g.types = types;
+  g.top_in_rax = pending;
+  slow();
+  g.label(done + ":");
+  return true;
+}
+
+void x_bin(Gen& g, const std::vector<std::string_view>& w, bool guard = true);
+
 // XBIN op A B: LOAD/CONST of each operand not "^", then BIN op.
-void x_bin(Gen& g, const std::vector<std::string_view>& w) {
+void x_bin(Gen& g, const std::vector<std::string_view>& w, bool guard) {
   const std::string_view op = w[0];
   const Pair p = operands(g, w);
+  const bool cheap = is_comparison(op) || op == "+" || op == "-" || op == "*";
+  if (guard && cheap &&
+      guarded(
+          g, p,
+          [&](const Pair& ints) {
+            pop_stack_types(g, ints);
+            int_operation(g, op, ints);
+            if (is_comparison(op)) {
+              g.ins(std::string("set") + int_cc(op) + " al");
+              g.ins("movzx eax, al");
+              leave_in_rax(g, Kind::Int);
+            } else {
+              leave_in_rax(g, Kind::Dynamic);
+              g.ins("mov qword " + g.kind_cell(g.top()) + ", " + num(layout::KV_KIND_INT));
+            }
+          },
+          [&] {
+            x_bin(g, w, false);
+            g.pop_top_into_rax();  // the basic lines pushed it; the fast path left it in rax
+            g.top_in_rax = true;
+          }))
+    return;
   const bool known = is_comparison(op) || op == "+" || op == "-" || op == "*" || op == "/" || op == "%";
   if (known && p.usual() && is_int(p.a) && is_int(p.b)) {
     pop_stack_types(g, p);
@@ -220,8 +290,7 @@ void x_bin(Gen& g, const std::vector<std::string_view>& w) {
       g.ins(std::string("set") + int_cc(op) + " al");
       g.ins("movzx eax, al");
     }
-    g.ins("push rax");
-    g.push_type(Kind::Int);
+    leave_in_rax(g, Kind::Int);
     return;
   }
   if (known && p.usual() && float_case(op, p)) {
@@ -231,15 +300,13 @@ void x_bin(Gen& g, const std::vector<std::string_view>& w) {
       g.ins("comisd xmm0, xmm1");
       g.ins(std::string("set") + float_cc(op) + " al");
       g.ins("movzx eax, al");
-      g.ins("push rax");
-      g.push_type(Kind::Int);
+      leave_in_rax(g, Kind::Int);
       return;
     }
     const char* arith = op == "+" ? "addsd" : op == "-" ? "subsd" : op == "*" ? "mulsd" : "divsd";
     g.ins(std::string(arith) + " xmm0, xmm1");
     g.ins("movq rax, xmm0");
-    g.ins("push rax");
-    g.push_type(Kind::Float);
+    leave_in_rax(g, Kind::Float);
     return;
   }
   if (!p.a.stack) basic(g, push_line(p.a));
@@ -266,8 +333,20 @@ void x_jump(Gen& g, const ir::Line& l, const std::vector<std::string_view>& w) {
     g.ins(std::string("j") + (if_false ? float_not_cc(op) : float_cc(op)) + " " + target);
     return;
   }
-  x_bin(g, w);
-  basic(g, ir::line(if_false ? Op::Jf : Op::Jt, w[3]));
+  auto basic_lines = [&] {
+    x_bin(g, w, false);
+    basic(g, ir::line(if_false ? Op::Jf : Op::Jt, w[3]));
+  };
+  if (is_comparison(op) && guarded(
+                               g, p,
+                               [&](const Pair& ints) {
+                                 pop_stack_types(g, ints);
+                                 int_operation(g, op, ints);
+                                 g.ins(std::string("j") + (if_false ? int_not_cc(op) : int_cc(op)) + " " + target);
+                               },
+                               basic_lines))
+    return;
+  basic_lines();
 }
 
 // XINC N k: LOAD N, CONST k, BIN +, STORE N.
@@ -331,9 +410,22 @@ void x_index(Gen& g, const std::vector<std::string_view>& w) {
   g.ins("mov r11, [rax-" + num(layout::KV_SLOT_KINDS) + "]");
   g.ins("movzx r11d, byte [r11+rdx]");
   g.ins("mov rax, [rax+rdx*8]");
-  g.ins("push rax");
   g.push_type(Kind::Dynamic);
   g.ins("mov " + g.kind_cell(g.top()) + ", r11");
+  g.top_in_rax = true;
+}
+
+// XPUSH A: LOAD A or CONST k, the value left in rax for the line after.
+void x_push(Gen& g, std::string_view a) {
+  if (ir::from_stack(a)) return;
+  const Operand o = operand(g, a, 0);
+  g.ins("mov rax, " + source(g, o));
+  g.push_type(o.constant ? Type::of(Kind::Int) : o.type);
+  g.top_in_rax = true;
+  if (o.type.is(Kind::Dynamic)) {
+    g.ins("mov r11, " + g.var_kind_ref(std::string(a)));
+    g.ins("mov " + g.kind_cell(g.top()) + ", r11");
+  }
 }
 
 }  // namespace
@@ -362,6 +454,12 @@ void translate_extended(Gen& g, const ir::Line& l) {
       break;
     case Op::XIndex:
       if (w.size() == 2) x_index(g, w);
+      break;
+    case Op::XPush:
+      if (w.size() == 1) x_push(g, w[0]);
+      break;
+    case Op::XCall:
+      g.call(std::string(l.a), l.b, true);
       break;
     default: break;
   }

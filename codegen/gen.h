@@ -55,6 +55,10 @@ struct Gen {
   size_t loop_depth = 0;  // D: the deepest loop nesting of the routine
   Type result;            // the routine's result kind
   std::vector<Type> types;  // the type stack
+  // The value on top of the stack is in rax, not yet pushed. Only extended lines leave it
+  // there; a line that takes the top (RET, STORE, POP, JF, ...) takes it from rax, and any
+  // other line first pushes it, so IR without extended lines is translated as always.
+  bool top_in_rax = false;
   bool coroutine = false;
   // Kind cells, below the locals and loop cells: one for each local of kind Dynamic and one
   // for each type-stack position that has held a Dynamic value, numbered as first used.
@@ -121,7 +125,21 @@ struct Gen {
   void record_var_type(const std::string& name, const Type& t);
 
   void translate(const ir::Line& line);
-  void call(const std::string& name, std::string_view argc_op);
+  // Pushes the top if it is still in rax.
+  void flush_top() {
+    if (!top_in_rax) return;
+    ins("push rax");
+    top_in_rax = false;
+  }
+  // rax = the top, popped (from rax when it is still there).
+  void pop_top_into_rax() {
+    if (top_in_rax)
+      top_in_rax = false;
+    else
+      ins("pop rax");
+  }
+  // A call; with in_rax, a user function's result is left in rax (Gen::top_in_rax).
+  void call(const std::string& name, std::string_view argc_op, bool in_rax = false);
 };
 
 // Writes the program body and every function (after the module header, before the runtime).

@@ -84,6 +84,7 @@ void reset_routine(Gen& g, size_t locals, size_t loop_depth, Type result) {
   g.var_kind_cells.clear();
   g.stack_kind_cells.clear();
   g.kind_cells = 0;
+  g.top_in_rax = false;
 }
 
 // Translates a routine's lines into a text of their own, so that its frame, which ends with

@@ -614,10 +614,13 @@ void op_store(Gen& g, const ir::Line& l) {
     target = kind_of_word(l.a, g.records).value_or(value);
   }
   const bool known = value.is_static();
-  if (!target.is(Kind::Dynamic)) g.coerce(g.top(), target);
+  if (!target.is(Kind::Dynamic) && target.kind != value.kind) {
+    g.flush_top();  // the conversion works on the stack
+    g.coerce(g.top(), target);
+  }
   const std::string kind = g.kind_operand(g.top());
   g.pop_type();
-  g.ins("pop rax");
+  g.pop_top_into_rax();
   g.ins("mov " + g.var_ref(name) + ", rax");
   if (target.is(Kind::Dynamic)) {
     if (known) {
@@ -632,7 +635,10 @@ void op_store(Gen& g, const ir::Line& l) {
 
 void op_pop(Gen& g, const ir::Line&) {
   g.pop_type();
-  g.ins("add rsp, 8");
+  if (g.top_in_rax)
+    g.top_in_rax = false;
+  else
+    g.ins("add rsp, 8");
 }
 
 void op_dup(Gen& g, const ir::Line&) {
@@ -728,7 +734,7 @@ void op_jmp(Gen& g, const ir::Line& l) { g.ins("jmp " + label_symbol(l.a)); }
 
 void op_jump_if(Gen& g, const ir::Line& l) {
   g.pop_type();
-  g.ins("pop rax");
+  g.pop_top_into_rax();
   g.ins("test rax, rax");
   g.ins((l.op == Op::Jf ? "jz " : "jnz ") + label_symbol(l.a));
 }
@@ -771,10 +777,13 @@ void epilogue(Gen& g) {
 // A routine's result leaves in rax, made the routine's result kind; a result of a kind
 // known only at run time has its kind in rdx.
 void op_ret(Gen& g, const ir::Line&) {
-  if (!g.types.empty()) g.coerce(g.top(), g.result);
+  if (!g.types.empty() && g.types.back().kind != g.result.kind) {
+    g.flush_top();  // the conversion works on the stack
+    g.coerce(g.top(), g.result);
+  }
   const std::string kind = g.kind_operand(g.top());
   g.pop_type();
-  g.ins("pop rax");
+  g.pop_top_into_rax();
   if (g.result.is(Kind::Dynamic)) g.ins("mov rdx, " + kind);
   if (g.coroutine) {
     g.ins("call kv_coro_finish");
@@ -861,6 +870,26 @@ constexpr std::array<Handler, ir::kOpCount + 1> kHandlers = handlers();
 
 }  // namespace
 
-void Gen::translate(const ir::Line& line) { kHandlers[static_cast<size_t>(line.op)](*this, line); }
+namespace {
+
+// Lines that take the top of the stack from rax when an extended line left it there: the
+// extended ones only when their left operand is "^" (their second word).
+bool takes_top(const ir::Line& l) {
+  switch (l.op) {
+    case Op::Store: case Op::Decl: case Op::Fix: case Op::Pop: case Op::Jf: case Op::Jt: case Op::Ret:
+      return true;
+    case Op::XBin: case Op::XJf: case Op::XJt:
+      return ir::from_stack(l.b);
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+void Gen::translate(const ir::Line& line) {
+  if (!takes_top(line)) flush_top();
+  kHandlers[static_cast<size_t>(line.op)](*this, line);
+}
 
 }  // namespace kv::gen

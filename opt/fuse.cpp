@@ -105,9 +105,42 @@ struct Fuser {
       out.push_back(std::move(line));
       return used + 2;
     }
-    if (used == 0) return 0;  // a plain BIN stays as it is
     out.push_back(ir::line(Op::XBin, bin.a, a, b));
     return used + 1;
+  }
+
+  // Whether line i takes the top of the stack at once (a return, a store, a branch, or an
+  // extended line whose left operand is "^").
+  bool takes_top(size_t i) const {
+    const ir::Line next = at(i);
+    switch (next.op) {
+      case Op::Ret: case Op::Store: case Op::Decl: case Op::Fix: case Op::Jf: case Op::Jt: case Op::Pop:
+        return true;
+      case Op::Bin: return is_comparison(next.a) || is_arithmetic(next.a);
+      default: return false;
+    }
+  }
+
+  // An operand, or a call's result, for a line that takes it at once: XPUSH and XCALL leave
+  // it where that line takes it.
+  size_t push(size_t i) {
+    if (!takes_top(i + 1) && !(at(i + 1).op != Op::Bin && fused_takes_top(i + 1))) return 0;
+    const ir::Line l = at(i);
+    if (l.op == Op::Call) {
+      out.push_back(ir::line(Op::XCall, l.a, l.b));
+      return 1;
+    }
+    auto x = operand_of(l);
+    if (!x) return 0;
+    out.push_back(ir::line(Op::XPush, *x));
+    return 1;
+  }
+
+  // Whether the lines from i fuse into an extended line that takes its left operand from
+  // the stack ("^ B": an operand, then a BIN).
+  bool fused_takes_top(size_t i) const {
+    return operand_of(at(i)) && at(i + 1).op == Op::Bin && (is_comparison(at(i + 1).a) || is_arithmetic(at(i + 1).a)) &&
+           !operand_of(at(i + 1));
   }
 };
 
@@ -121,6 +154,7 @@ void fuse(Program& p) {
     if (n == 0) n = f.counting_loop(i);
     if (n == 0) n = f.element(i);
     if (n == 0) n = f.binary(i);
+    if (n == 0) n = f.push(i);
     if (n == 0) {
       f.out.push_back(p.lines[i]);
       n = 1;

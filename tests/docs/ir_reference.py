@@ -10,7 +10,7 @@ import sys
 
 def main():
     with open(sys.argv[1], encoding="latin-1") as f:
-        names = re.findall(r'^KV_IR_OP\(\s*\w+\s*,\s*"([^"]+)"', f.read(), re.M)
+        names = re.findall(r'^KV_IR_(?:OP|EXT)\(\s*\w+\s*,\s*"([^"]+)"', f.read(), re.M)
     with open(sys.argv[2], encoding="utf-8") as f:
         rows = re.findall(r"^\| `([^` ]+)", f.read(), re.M)
     missing = [n for n in names if not any(r == n or (n == ".L" and r.startswith(".L")) for r in rows)]

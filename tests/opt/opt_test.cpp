@@ -50,13 +50,13 @@ TEST(OptimiseIr, PassesKeepWhatTheProgramComputes) {
        "main|LOAD b|BOOL|JF .L9|STR y|LOG info 1|.L9|HALT|end"},
       // a jump to a jump goes straight to the end of the chain; a cycle is left alone
       {"main|JMP .L1|.L2|JMP .L3|.L1|JMP .L2|.L3|HALT|end", "main|HALT|end"},
-      {"main|LOAD c|JT .L1|HALT|.L1|JMP .L1|end", "main|LOAD c|JT .L1|HALT|.L1|JMP .L1|end"},
+      {"main|LOAD c|JT .L1|HALT|.L1|JMP .L1|end", "main|XPUSH c|JT .L1|HALT|.L1|JMP .L1|end"},
       // code after a return goes, unless it declares or structures something
-      {"fn f int|CONST 1|RET|CONST 1|CALL g 1|POP|.L4|RETN|end", "fn f int|CONST 1|RET|RETN|end"},
-      {"fn f int|RETN|CONST 1|DECL text s 1|RETN|end", "fn f int|RETN|CONST 1|DECL text s 1|RETN|end"},
+      {"fn f int|CONST 1|RET|CONST 1|CALL g 1|POP|.L4|RETN|end", "fn f int|XPUSH #1|RET|RETN|end"},
+      {"fn f int|RETN|CONST 1|DECL text s 1|RETN|end", "fn f int|RETN|XPUSH #1|DECL text s 1|RETN|end"},
       // extended lines: operands named in place, compare-and-branch, counters in place
       {"fn f int|param int n|LOAD n|CONST 2|BIN <|JF .L1|LOAD n|RET|.L1|LOAD n|CONST 1|BIN -|RET|RETN|end",
-       "fn f int|param int n|XJF < n #2 .L1|LOAD n|RET|.L1|XBIN - n #1|RET|RETN|end"},
+       "fn f int|param int n|XJF < n #2 .L1|XPUSH n|RET|.L1|XBIN - n #1|RET|RETN|end"},
       {"main|LOAD i|CONST 1|BIN +|STORE i|LOAD t|LOAD i|BIN -|STORE i|HALT|end",
        "main|XINC i 1|XBIN - t i|STORE i|HALT|end"},
       {"main|CONST 1|CONST 9|CONST none|RANGE|.L0|INEXT i .L2|JMP .L0|.L1|IPOP|.L2|HALT|end",
@@ -65,6 +65,11 @@ TEST(OptimiseIr, PassesKeepWhatTheProgramComputes) {
        "main|CONST 9|CONST 1|CONST none|RANGE|.L0|INEXT i .L2|JMP .L0|IPOP|.L2|HALT|end"},
       {"main|LOAD xs|LOAD i|INDEX|LOAD a|LOAD b|BIN ==|JT .L3|.L3|HALT|end",
        "main|XINDEX xs i|XJT == a b .L3|.L3|HALT|end"},
+      // a value or a call's result for the line after, which takes it at once
+      {"fn f int|LOAD x|XCALL g 1|RET|RETN|end", "fn f int|LOAD x|XCALL g 1|RET|RETN|end"},
+      {"fn f int|LOAD x|CALL g 1|LOAD y|CALL g 1|BIN +|RET|RETN|end",
+       "fn f int|LOAD x|CALL g 1|LOAD y|XCALL g 1|XBIN + ^ ^|RET|RETN|end"},
+      {"main|CALL g 0|CONST 2|BIN *|STORE v|HALT|end", "main|XCALL g 0|XBIN * ^ #2|STORE v|HALT|end"},
   };
   for (const Case& c : cases) EXPECT_EQ(kv::optimise_ir(lines(c.in)), lines(c.out)) << c.in;
 }
@@ -89,7 +94,7 @@ class OptProgram : public ::testing::Test {
 };
 
 TEST_F(OptProgram, ReadsItsPathAndWritesTheIr) {
-  std::string ir = "fn add int\r\nparam int a\r\nLOAD a\r\nRET\r\nRETN\r\nend\r\nmain\r\nHALT\r\nend\r\n";
+  std::string ir = "fn add int\r\nparam int a\r\nLOAD a\r\nLOG info 1\r\nRETN\r\nend\r\nmain\r\nHALT\r\nend\r\n";
   kvtest::spit(dir / "in put.ir", ir);
   kvtest::Outcome r = stage("opt", (dir / "in put.ir").string() + "\r\n");
   EXPECT_EQ(r.out, ir);
