@@ -6,6 +6,7 @@
 #include <limits>
 #include <string>
 
+#include "division.h"
 #include "gen.h"
 #include "layout.h"
 
@@ -174,10 +175,42 @@ void divide(Gen& g, const Operand& b, bool remainder) {
   }
 }
 
+// rax = rax / d or rax % d for a constant d, |d| from 2 up, without a divide instruction
+// (division.h); rcx keeps the left side.
+void divide_by_constant(Gen& g, int64_t d, bool remainder) {
+  const Magic m = signed_magic(d);
+  g.ins("mov rcx, rax");
+  g.ins("mov rax, " + num(m.multiplier));
+  g.ins("imul rcx");
+  if (d > 0 && m.multiplier < 0) g.ins("add rdx, rcx");
+  if (d < 0 && m.multiplier > 0) g.ins("sub rdx, rcx");
+  if (m.shift > 0) g.ins("sar rdx, " + num(m.shift));
+  g.ins("mov rax, rdx");
+  g.ins("shr rax, 63");
+  g.ins("add rax, rdx");
+  if (!remainder) return;
+  if (d >= INT32_MIN && d <= INT32_MAX) {
+    g.ins("imul rax, rax, " + num(d));
+  } else {
+    g.ins("mov rdx, " + num(d));
+    g.ins("imul rax, rdx");
+  }
+  g.ins("sub rcx, rax");
+  g.ins("mov rax, rcx");
+}
+
+bool magic_divisor(const Operand& b) {
+  return b.constant && (b.value >= 2 || (b.value <= -2 && b.value != INT64_MIN));
+}
+
 // rax = A op B for integers; the operands on the stack are popped first.
 void int_operation(Gen& g, std::string_view op, const Pair& p) {
   pop_operands(g, p);
   load_left(g, p.a);
+  if ((op == "/" || op == "%") && magic_divisor(p.b)) {
+    divide_by_constant(g, p.b.value, op == "%");
+    return;
+  }
   if (op == "/" || op == "%") {
     if (!p.b.stack) g.ins("mov rbx, " + source(g, p.b));
     divide(g, p.b, op == "%");

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "division.h"
 #include "emitasm.h"
 #include "runtime_text.h"
 
@@ -283,3 +284,25 @@ TEST(Builtins, UserFunctionsHideBuiltinsAndUnknownNamesAreCalls) {
 }
 
 }  // namespace
+
+// Division by a constant through a magic multiplier is exact for every dividend.
+TEST(Division, MagicQuotientsAreExact) {
+  const int64_t divisors[] = {2, 3, 5, 6, 7, 10, 16, 100, 641, 1000000007, 4294967297LL, INT64_MAX,
+                              -2, -3, -7, -10, -1000000007, INT64_MIN + 1};
+  std::vector<int64_t> dividends = {0, 1, -1, 2, -2, 6, -6, 7, -7, 13, -13, INT64_MAX, INT64_MIN,
+                                    INT64_MAX - 1, INT64_MIN + 1, 1LL << 62, -(1LL << 62)};
+  uint64_t x = 88172645463325252ULL;
+  for (int i = 0; i < 20000; ++i) {
+    x ^= x << 13;
+    x ^= x >> 7;
+    x ^= x << 17;
+    dividends.push_back(static_cast<int64_t>(i % 2 ? x : x >> (i % 63)));
+  }
+  for (int64_t d : divisors) {
+    const kv::gen::Magic m = kv::gen::signed_magic(d);
+    for (int64_t n : dividends) {
+      if (n == INT64_MIN && d == -1) continue;
+      ASSERT_EQ(kv::gen::magic_quotient(n, d, m), n / d) << n << " / " << d;
+    }
+  }
+}
