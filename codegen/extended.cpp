@@ -269,7 +269,8 @@ bool guarded(Gen& g, const Pair& p, Fast fast, Slow slow) {
   if (!p.a.type.is(Kind::Dynamic) && !p.b.type.is(Kind::Dynamic)) return false;
   const std::vector<Type> types = g.types;
   const bool pending = g.top_in_rax;
-  const std::string other = g.new_label(), done = g.new_label();
+  const std::string n = std::to_string(g.label_counter++);
+  const std::string other = "kv_x" + n + "_other", done = "kv_x" + n + "_done";
   for (const Operand* o : {&p.a, &p.b}) {
     if (!o->type.is(Kind::Dynamic)) continue;
     g.ins("cmp qword " + kind_place(g, *o) + ", " + num(layout::KV_KIND_INT));
@@ -278,12 +279,21 @@ bool guarded(Gen& g, const Pair& p, Fast fast, Slow slow) {
   Pair ints = p;
   ints.a.type = ints.b.type = Type::of(Kind::Int);
   fast(ints);
-  g.ins("jmp " + done);
+  g.label(done + ":");
+  // The general code goes to the routine's end, and comes back.
+  const std::vector<Type> after = g.types;
+  const bool after_pending = g.top_in_rax;
+  std::string hot = std::move(g.out);
+  g.out.clear();
   g.label(other + ":");
   g.types = types;
   g.top_in_rax = pending;
   slow();
-  g.label(done + ":");
+  g.ins("jmp " + done);
+  g.cold += g.out;
+  g.out = std::move(hot);
+  g.types = after;
+  g.top_in_rax = after_pending;
   return true;
 }
 

@@ -59,6 +59,9 @@ struct Gen {
   // there; a line that takes the top (RET, STORE, POP, JF, ...) takes it from rax, and any
   // other line first pushes it, so IR without extended lines is translated as always.
   bool top_in_rax = false;
+  // Code off the hot path (the general code behind an integer check), written after the
+  // routine's last line; its labels are not local ones, since it stands after other labels.
+  std::string cold;
   bool coroutine = false;
   // Kind cells, below the locals and loop cells: one for each local of kind Dynamic and one
   // for each type-stack position that has held a Dynamic value, numbered as first used.

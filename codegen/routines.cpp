@@ -85,6 +85,7 @@ void reset_routine(Gen& g, size_t locals, size_t loop_depth, Type result) {
   g.stack_kind_cells.clear();
   g.kind_cells = 0;
   g.top_in_rax = false;
+  g.cold.clear();
 }
 
 // Translates a routine's lines into a text of their own, so that its frame, which ends with
@@ -95,6 +96,8 @@ std::string translated(Gen& g, Body body) {
   g.out.clear();
   body();
   std::string inner = std::move(g.out);
+  inner += g.cold;
+  g.cold.clear();
   g.out = std::move(outer);
   return inner;
 }
