@@ -17,26 +17,14 @@ set -euo pipefail
 
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 BUILD="$(cd "${1:-$ROOT/build}" && pwd)"
-BIN="$BUILD/bin"
 REPS="${REPS:-5}"
-LIB="${KAVEL_MINGW_LIB:-/usr/x86_64-w64-mingw32/lib}"
-PREFIX="$BUILD/wineprefix"
-WORK="$(mktemp -d "${TMPDIR:-/tmp}/kavel-bench.XXXXXX")"
-export WINEPREFIX="$PREFIX" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-
-for tool in "$BIN/lowerir" "$BIN/emitasm" "$BIN/std.kv"; do
-  [ -e "$tool" ] || { echo "missing $tool: build the tree first" >&2; exit 1; }
-done
+# shellcheck source=bench/programs.sh
+source "$ROOT/bench/programs.sh"
+[ -e "$BIN/std.kv" ] || { echo "missing $BIN/std.kv: build the tree first" >&2; exit 1; }
 for tool in python3 lua5.4 nasm lld-link wine; do
   command -v "$tool" > /dev/null || { echo "missing $tool" >&2; exit 1; }
 done
 
-cleanup() {
-  python3 "$ROOT/tests/tools/wine_fixture.py" cleanup "$PREFIX" > /dev/null 2>&1 || true
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-python3 "$ROOT/tests/tools/wine_fixture.py" setup "$PREFIX" > /dev/null
 
 # ---- the inputs: pseudo-English words, "the" among the most frequent -----------------
 python3 - "$WORK" <<'EOF'
@@ -231,36 +219,9 @@ end
 io.write(total, "\n")
 EOF
 
-# ---- build -------------------------------------------------------------------------
-build() {
-  local name="$1"
-  echo "$WORK/$name.kv" | "$BIN/lowerir" > "$WORK/$name.ir" 2> /dev/null
-  echo "$WORK/$name.ir" | "$BIN/emitasm" > "$WORK/$name.asm" 2> /dev/null
-  nasm -f win64 -o "$WORK/$name.obj" "$WORK/$name.asm"
-  lld-link /nologo /subsystem:console /entry:kv_start /nodefaultlib "$WORK/$name.obj" \
-    "$LIB/libmsvcrt.a" "$LIB/libkernel32.a" "$LIB/libws2_32.a" "/out:$WORK/$name.exe" > /dev/null
-}
 for n in empty maps load words split replace; do build "$n"; done
 # A first run of Wine and of each interpreter costs more than the rest: one untimed run each.
 wine "$WORK/empty.exe" > /dev/null; python3 "$WORK/empty.py"; lua5.4 "$WORK/empty.lua"
-
-# Best wall time of REPS runs, in milliseconds; the output of the last run is kept, with
-# CR LF and tabs made plain so the three languages' outputs compare.
-best_ms() {
-  local out="$1"; shift
-  python3 - "$REPS" "$out" "$@" <<'EOF'
-import subprocess, sys, time
-reps, out, cmd = int(sys.argv[1]), sys.argv[2], sys.argv[3:]
-best = None
-for _ in range(reps):
-    t = time.perf_counter()
-    p = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
-    dt = (time.perf_counter() - t) * 1000
-    best = dt if best is None or dt < best else best
-open(out, "wb").write(p.stdout.replace(b"\r\n", b"\n"))
-print("%.1f" % best)
-EOF
-}
 
 # run <label> <program> <baseline> <argument>: times the three languages, prints a row
 declare -A BASE

@@ -602,55 +602,56 @@ kv_substr:
     ret
 
 ; ---- kv_text_needle
-; Measures a needle and builds its prefix table for kv_text_search: entry q, a 32-bit
-; number, is the length of the longest proper prefix of the needle's first q + 1 bytes
-; that is also a suffix of them. The table goes into the caller's buffer of
-; KV_NEEDLE_BUFFER bytes when it fits, else into a new block, so a search allocates at
-; most once, never per position it tries.
-; in:      rcx = needle, rdx = buffer
-; out:     rax = the needle's length, rdx = its table (nothing is written for an empty
-;          needle)
-; changes: rax, rcx, rdx, r8-r10, flags
+; Measures a needle and builds its prefix table, so that kv_text_search can be called right
+; after: entry q, a 32-bit number, is the length of the longest proper prefix of the
+; needle's first q + 1 bytes that is also a suffix of them. The table goes into the
+; caller's buffer of KV_NEEDLE_BUFFER bytes when it fits, else into a new block, so a
+; search allocates at most once, never per position it tries.
+; in:      rcx = text (kept for the search), rdx = needle, r8 = buffer
+; out:     r8 = the needle's length, r9 = its table (nothing is written for an empty
+;          needle); rcx and rdx as they came
+; changes: rax, r8-r11, flags
 ; errors:  kv_oom
 kv_text_needle:
     push rbx
-    push rsi
-    mov rsi, rcx
+    push rcx
+    mov r9, r8
+    mov rcx, rdx
     call kv_strlen
     mov rbx, rax
     lea rcx, [rax*4]
     cmp rcx, KV_NEEDLE_BUFFER
     jbe .build
     call kv_alloc
-    mov rdx, rax
+    mov r9, rax
 .build:
     test rbx, rbx
     jz .done
-    mov dword [rdx], 0
+    mov dword [r9], 0
     xor r8d, r8d
-    mov r9d, 1
+    mov r11d, 1
 .next:
-    cmp r9, rbx
+    cmp r11, rbx
     jae .done
-    movzx r10d, byte [rsi+r9]
+    movzx r10d, byte [rdx+r11]
 .fall:
     test r8, r8
     jz .extend
-    cmp r10b, [rsi+r8]
+    cmp r10b, [rdx+r8]
     je .extend
-    mov r8d, [rdx+r8*4-4]
+    mov r8d, [r9+r8*4-4]
     jmp .fall
 .extend:
-    cmp r10b, [rsi+r8]
+    cmp r10b, [rdx+r8]
     jne .store
     inc r8
 .store:
-    mov [rdx+r9*4], r8d
-    inc r9
+    mov [r9+r11*4], r8d
+    inc r11
     jmp .next
 .done:
-    mov rax, rbx
-    pop rsi
+    mov r8, rbx
+    pop rcx
     pop rbx
     ret
 
@@ -732,19 +733,13 @@ kv_text_piece:
 ; errors:  kv_oom
 kv_text_find:
     push rbx
-    push rsi
     sub rsp, KV_NEEDLE_BUFFER
     mov rbx, rcx
-    mov rsi, rdx
-    mov rcx, rdx
-    mov rdx, rsp
+    mov r8, rsp
     call kv_text_needle
-    test rax, rax
+    xor eax, eax
+    test r8, r8
     jz .done
-    mov r8, rax
-    mov r9, rdx
-    mov rcx, rbx
-    mov rdx, rsi
     call kv_text_search
     test rax, rax
     jz .none
@@ -754,7 +749,6 @@ kv_text_find:
     mov rax, -1
 .done:
     add rsp, KV_NEEDLE_BUFFER
-    pop rsi
     pop rbx
     ret
 
@@ -767,32 +761,22 @@ kv_text_find:
 ; errors:  kv_oom
 kv_text_count:
     push rbx
-    push rsi
     sub rsp, KV_NEEDLE_BUFFER
-    mov rbx, rcx
-    mov rsi, rdx
-    mov rcx, rdx
-    mov rdx, rsp
+    mov r8, rsp
     call kv_text_needle
-    test rax, rax
-    jz .done
-    mov r8, rax
-    mov r9, rdx
-    mov rdx, rsi
-    mov rcx, rbx
-    xor esi, esi
+    xor ebx, ebx
+    test r8, r8
+    jz .counted
 .next:
     call kv_text_search
     test rax, rax
     jz .counted
-    inc rsi
+    inc rbx
     lea rcx, [rax+r8]
     jmp .next
 .counted:
-    mov rax, rsi
-.done:
+    mov rax, rbx
     add rsp, KV_NEEDLE_BUFFER
-    pop rsi
     pop rbx
     ret
 
@@ -814,11 +798,10 @@ kv_text_split:
     sub rsp, KV_NEEDLE_BUFFER
     mov rbx, rcx
     mov rsi, rdx
-    mov rcx, rdx
-    mov rdx, rsp
+    mov r8, rsp
     call kv_text_needle
-    mov r12, rax
-    mov r13, rdx
+    mov r12, r8
+    mov r13, r9
     mov ecx, 4
     call kv_list_new
     mov rdi, rax
@@ -879,26 +862,18 @@ kv_text_replace:
     push r13
     push r14
     push r15
-    sub rsp, KV_NEEDLE_BUFFER+16
+    sub rsp, KV_NEEDLE_BUFFER+8
     mov rbx, rcx
     mov [rsp], rdx
     mov r14, r8
-    mov rcx, rdx
-    lea rdx, [rsp+16]
+    lea r8, [rsp+8]
     call kv_text_needle
-    mov r12, rax
-    mov r13, rdx
+    mov r12, r8
+    mov r13, r9
     mov rax, rbx
     test r12, r12
     jz .done
-    mov rcx, r14
-    call kv_strlen
-    mov r15, rax
 ; count the occurrences; the last search ends at the text's 0 byte
-    mov rdx, [rsp]
-    mov r8, r12
-    mov r9, r13
-    mov rcx, rbx
     xor esi, esi
 .count:
     call kv_text_search
@@ -908,20 +883,23 @@ kv_text_replace:
     lea rcx, [rax+r8]
     jmp .count
 .counted:
-    sub rcx, rbx
-    mov rax, r15
+    mov rdi, rcx
+    mov rcx, r14
+    call kv_strlen
+    mov r15, rax
     sub rax, r12
     imul rax, rsi
-    add rcx, rax
-    inc rcx
+    lea rcx, [rdi+rax+1]
+    sub rcx, rbx
     call kv_alloc
-    mov [rsp+8], rax
     mov rdi, rax
+    mov rsi, rax
 ; copy the bytes before each occurrence, then the replacement; rbx is where the next run
-; of kept bytes starts
+; of kept bytes starts, and the result's address waits on the stack
+    push rax
 .copy:
     mov rcx, rbx
-    mov rdx, [rsp]
+    mov rdx, [rsp+8]
     mov r8, r12
     mov r9, r13
     call kv_text_search
@@ -941,9 +919,9 @@ kv_text_replace:
     sub rcx, rbx
     rep movsb
     mov byte [rdi], 0
-    mov rax, [rsp+8]
+    pop rax
 .done:
-    add rsp, KV_NEEDLE_BUFFER+16
+    add rsp, KV_NEEDLE_BUFFER+8
     pop r15
     pop r14
     pop r13
@@ -1032,25 +1010,10 @@ kv_text_join:
     test rsi, rsi
     jz .text
     mov rcx, r12
-.sep:
-    movzx eax, byte [rcx]
-    test eax, eax
-    jz .text
-    mov [rdx], al
-    inc rcx
-    inc rdx
-    jmp .sep
+    call kv_text_put
 .text:
     mov rcx, [r14+rsi*8]
-.byte:
-    movzx eax, byte [rcx]
-    test eax, eax
-    jz .next
-    mov [rdx], al
-    inc rcx
-    inc rdx
-    jmp .byte
-.next:
+    call kv_text_put
     inc rsi
     jmp .element
 .end:
@@ -1062,6 +1025,24 @@ kv_text_join:
     pop rdi
     pop rsi
     pop rbx
+    ret
+
+; ---- kv_text_put
+; Copies a text's bytes, without its 0 byte, to where a text is being built.
+; in:      rcx = text, rdx = where its first byte goes
+; out:     rdx = the address past the last byte copied
+; changes: rax, rcx, rdx, flags
+; errors:  none
+kv_text_put:
+.byte:
+    movzx eax, byte [rcx]
+    test eax, eax
+    jz .done
+    mov [rdx], al
+    inc rcx
+    inc rdx
+    jmp .byte
+.done:
     ret
 
 ; ---- kv_text_compare

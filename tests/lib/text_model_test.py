@@ -7,12 +7,11 @@ more than once would take minutes or the whole heap for (a needle "aa...ab" in "
 a megabyte split, replaced, trimmed, reversed, compared). The output must be what the
 model writes, byte for byte.
 
-  text_model_test.py --bin DIR --prefix DIR --work DIR --lib DIR [--timeout S] [--seed N]
+  text_model_test.py --bin DIR --prefix DIR --work DIR --lib DIR [--timeout S] [--seed N] [--cases N]
 """
 import argparse
 import os
 import random
-import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
@@ -198,48 +197,25 @@ def program(rng, cases_wanted):
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("--bin", required=True)
-    ap.add_argument("--prefix", required=True)
-    ap.add_argument("--work", required=True)
-    ap.add_argument("--lib", required=True)
-    ap.add_argument("--timeout", type=float, default=120)
+    run_program.generated_arguments(ap)
     ap.add_argument("--seed", type=int, default=15)
     ap.add_argument("--cases", type=int, default=1500)
     args = ap.parse_args()
-    os.makedirs(args.work, exist_ok=True)
-    src = os.path.join(args.work, "text_model.kv")
     text, labels, expected = program(random.Random(args.seed), args.cases)
-    with open(src, "w", encoding="latin-1") as f:
-        f.write(text)
     try:
-        exe = run_program.build(args, src, "text_model")
+        out = run_program.run_generated(args, "text_model", text)
     except run_program.Failure as e:
-        print("FAIL building %s\n%s" % (src, e))
+        print("FAIL %s" % e)
         return 1
-    env = dict(os.environ, WINEPREFIX=os.path.abspath(args.prefix), WINEDEBUG="-all",
-               WINEDLLOVERRIDES="mscoree,mshtml=")
-    env.pop("DISPLAY", None)
-    try:
-        p = subprocess.run(["wine", exe], stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
-                           cwd=args.work, timeout=args.timeout)
-    except subprocess.TimeoutExpired:
-        print("FAIL: the program did not finish within %s s" % args.timeout)
-        return 1
-    out = p.stdout.decode("latin-1")
-    want = "".join(expected)
-    if p.returncode != 0 or p.stderr:
-        print("FAIL: exit %d, standard error %r" % (p.returncode, p.stderr[:300]))
-        return 1
-    if out != want:
-        # Report the first case whose output differs.
-        at = 0
-        for k, line in enumerate(expected):
-            if out[at:at + len(line)] != line:
-                print("FAIL at case %d: %s\n  expected %r\n  got      %r"
-                      % (k, labels[k], line, out[at:at + len(line) + 40]))
-                return 1
-            at += len(line)
-        print("FAIL: %d bytes more output than expected" % (len(out) - len(want)))
+    at = 0
+    for k, line in enumerate(expected):
+        if out[at:at + len(line)] != line:
+            print("FAIL at case %d: %s\n  expected %r\n  got      %r"
+                  % (k, labels[k], line, out[at:at + len(line) + 40]))
+            return 1
+        at += len(line)
+    if at != len(out):
+        print("FAIL: %d bytes more output than expected" % (len(out) - at))
         return 1
     print("ok: %d calls, each as the model gives it" % len(expected))
     return 0

@@ -12,7 +12,6 @@ be what the model writes, byte for byte.
 """
 import argparse
 import os
-import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
@@ -156,35 +155,15 @@ def program():
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("--bin", required=True)
-    ap.add_argument("--prefix", required=True)
-    ap.add_argument("--work", required=True)
-    ap.add_argument("--lib", required=True)
-    ap.add_argument("--timeout", type=float, default=120)
+    run_program.generated_arguments(ap)
     args = ap.parse_args()
-    os.makedirs(args.work, exist_ok=True)
-    src = os.path.join(args.work, "maps.kv")
     text, want = program()
-    with open(src, "w", encoding="latin-1") as f:
-        f.write(text)
     try:
-        exe = run_program.build(args, src, "maps")
+        got = run_program.run_generated(args, "maps", text).split("\r\n")
     except run_program.Failure as e:
-        print("FAIL building %s\n%s" % (src, e))
+        print("FAIL %s" % e)
         return 1
-    env = dict(os.environ, WINEPREFIX=os.path.abspath(args.prefix), WINEDEBUG="-all",
-               WINEDLLOVERRIDES="mscoree,mshtml=")
-    env.pop("DISPLAY", None)
-    try:
-        p = subprocess.run(["wine", exe], stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
-                           cwd=args.work, timeout=args.timeout)
-    except subprocess.TimeoutExpired:
-        print("FAIL: the program did not finish within %s s" % args.timeout)
-        return 1
-    if p.returncode != 0 or p.stderr:
-        print("FAIL: exit %d, standard error %r" % (p.returncode, p.stderr[:300]))
-        return 1
-    got, want_lines = p.stdout.decode("latin-1").split("\r\n"), want.split("\r\n")
+    want_lines = want.split("\r\n")
     for k, (g, w) in enumerate(zip(got, want_lines)):
         if g != w:
             print("FAIL at line %d\n  expected %r\n  got      %r" % (k + 1, w[:300], g[:300]))
