@@ -11,23 +11,9 @@ set -euo pipefail
 
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 BUILD="$(cd "${1:-$ROOT/build}" && pwd)"
-BIN="$BUILD/bin"
 REPS="${REPS:-3}"
-LIB="${KAVEL_MINGW_LIB:-/usr/x86_64-w64-mingw32/lib}"
-PREFIX="$BUILD/wineprefix"
-WORK="$(mktemp -d "${TMPDIR:-/tmp}/kavel-bench.XXXXXX")"
-export WINEPREFIX="$PREFIX" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-
-for tool in "$BIN/lowerir" "$BIN/emitasm"; do
-  [ -x "$tool" ] || { echo "missing $tool: build the tree first" >&2; exit 1; }
-done
-
-cleanup() {
-  python3 "$ROOT/tests/tools/wine_fixture.py" cleanup "$PREFIX" > /dev/null 2>&1 || true
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-python3 "$ROOT/tests/tools/wine_fixture.py" setup "$PREFIX" > /dev/null
+# shellcheck source=bench/programs.sh
+source "$ROOT/bench/programs.sh"
 
 # ---- the programs, each in Kavel and in Python -------------------------------------
 cat > "$WORK/empty.kv" <<'EOF'
@@ -145,33 +131,6 @@ for i in range(1, 3001):
     total = total + m["k" + str(i)]
 print(len(m), total)
 EOF
-
-# ---- build -------------------------------------------------------------------------
-build() {
-  local name="$1"
-  echo "$WORK/$name.kv" | "$BIN/lowerir" > "$WORK/$name.ir" 2> /dev/null
-  echo "$WORK/$name.ir" | "$BIN/emitasm" > "$WORK/$name.asm" 2> /dev/null
-  nasm -f win64 -o "$WORK/$name.obj" "$WORK/$name.asm"
-  lld-link /nologo /subsystem:console /entry:kv_start /nodefaultlib "$WORK/$name.obj" \
-    "$LIB/libmsvcrt.a" "$LIB/libkernel32.a" "$LIB/libws2_32.a" "/out:$WORK/$name.exe" > /dev/null
-}
-
-# Best wall time of REPS runs, in milliseconds; the output of the last run is kept.
-best_ms() {
-  local out="$1"; shift
-  python3 - "$REPS" "$out" "$@" <<'EOF'
-import subprocess, sys, time
-reps, out, cmd = int(sys.argv[1]), sys.argv[2], sys.argv[3:]
-best = None
-for _ in range(reps):
-    t = time.perf_counter()
-    p = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
-    dt = (time.perf_counter() - t) * 1000
-    best = dt if best is None or dt < best else best
-open(out, "wb").write(p.stdout.replace(b"\r\n", b"\n"))
-print("%.0f" % best)
-EOF
-}
 
 NAMES="empty fib loops text lists maps"
 for n in $NAMES; do build "$n"; done

@@ -24,7 +24,7 @@ inline constexpr Constant kConstants[] = {
 };
 
 // The runtime text addresses these fields as [reg].
-static_assert(KV_LIST_COUNT == 0 && KV_MAP_COUNT == 0 && KV_CORO_RSP == 0);
+static_assert(KV_LIST_COUNT == 0 && KV_MAP_COUNT == 0 && KV_CORO_RSP == 0 && KV_INDEX_MASK == 0);
 // Lists and maps keep their count, capacity and first array at the same offsets.
 static_assert(KV_MAP_CAPACITY == KV_LIST_CAPACITY && KV_MAP_KEYS == KV_LIST_DATA &&
               KV_MAP_HEADER == KV_MAP_VALUES + 8 && KV_LIST_HEADER == KV_LIST_FLOATS + 8);

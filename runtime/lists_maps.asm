@@ -1,9 +1,12 @@
 ; Lists and maps. A list header is KV_LIST_HEADER bytes: the count, the capacity, the
 ; address of the element array and the floats flag (KV_LIST_COUNT, KV_LIST_CAPACITY,
 ; KV_LIST_DATA, KV_LIST_FLOATS). A map header is KV_MAP_HEADER bytes: the count, the
-; capacity and two parallel arrays of keys (texts) and values. The counts sit at offset 0
-; and are addressed as [reg]. A header keeps its address when its arrays grow, so every
-; holder of it sees the growth.
+; capacity and two parallel arrays of keys (texts) and values, entries in the order their
+; keys were first set. A map of more than KV_MAP_SMALL slots also keeps a hash index of its
+; keys, whose address stands just before keys slot 0 (KV_MAP_INDEX), so finding a key
+; costs the same at any size; it is made anew whenever the arrays grow. The counts sit at
+; offset 0 and are addressed as [reg]. A header keeps its address when its arrays grow, so
+; every holder of it sees the growth.
 ;
 ; Elements and values keep their kind: an array of value slots is one block holding the
 ; address of the slots' kind bytes (KV_SLOT_KINDS bytes before slot 0), the slots, then one
@@ -205,7 +208,8 @@ kv_list_pop:
     ret
 
 ; ---- kv_map_new
-; A new empty map with room for a number of entries (at least 4).
+; A new empty map with room for a number of entries (at least 4); a map of more than
+; KV_MAP_SMALL slots gets its hash index at once.
 ; in:      ecx = capacity (the low 32 bits of rcx)
 ; out:     rax = a new map header
 ; changes: rax, rcx, r10, flags
@@ -221,8 +225,8 @@ kv_map_new:
     mov ecx, KV_MAP_HEADER
     call kv_alloc
     mov rsi, rax
-    lea rcx, [rbx*8]
-    call kv_alloc
+    mov rcx, rbx
+    call kv_map_keys_new
     mov [rsi+KV_MAP_KEYS], rax
     mov rcx, rbx
     call kv_slots_new
@@ -234,40 +238,227 @@ kv_map_new:
     pop rbx
     ret
 
+; ---- kv_map_keys_new
+; A new keys array for a map of a capacity, with the empty hash index a map of that size
+; keeps: a table of the smallest power of two of slots that is at least twice the
+; capacity, cleared here so that it never depends on what a block held before.
+; in:      rcx = capacity, from 4
+; out:     rax = the address of keys slot 0; [rax-KV_MAP_INDEX] holds the index, or 0 when
+;          the capacity is at most KV_MAP_SMALL
+; changes: rax, rcx, r10, flags
+; errors:  kv_oom
+kv_map_keys_new:
+    push rbx
+    push rsi
+    push rdi
+    mov rbx, rcx
+    lea rcx, [rcx*8+KV_MAP_INDEX]
+    call kv_alloc
+    mov qword [rax], 0
+    lea rsi, [rax+KV_MAP_INDEX]
+    cmp rbx, KV_MAP_SMALL
+    jbe .done
+    lea rcx, [rbx+rbx-1]
+    bsr rcx, rcx
+    mov ebx, 2
+    shl rbx, cl
+    lea rcx, [rbx*8+KV_INDEX_SLOTS]
+    call kv_alloc
+    mov [rsi-KV_MAP_INDEX], rax
+    lea rdi, [rax+KV_INDEX_SLOTS]
+    lea rcx, [rbx-1]
+    mov [rax], rcx
+    mov rcx, rbx
+    xor eax, eax
+    rep stosq
+.done:
+    mov rax, rsi
+    pop rdi
+    pop rsi
+    pop rbx
+    ret
+
+; ---- kv_map_hash
+; The hash of a key: 64-bit FNV-1a over its bytes (one xor and one multiply a byte, no
+; table, and keys that differ in a single byte land far apart), with the high half folded
+; into the low half, whose bits pick the slot.
+; in:      rcx = text
+; out:     rax = the 32-bit hash (the high half of rax is 0)
+; changes: rax, rcx, r9, r10, flags
+; errors:  none
+kv_map_hash:
+    mov rax, 0xCBF29CE484222325
+    mov r9, 0x100000001B3
+.byte:
+    movzx r10d, byte [rcx]
+    test r10d, r10d
+    jz .fold
+    xor rax, r10
+    imul rax, r9
+    inc rcx
+    jmp .byte
+.fold:
+    mov r10, rax
+    shr r10, 32
+    xor eax, r10d
+    ret
+
+; ---- kv_map_index_put
+; Enters an entry in a map's hash index, in the first empty slot from the one its hash
+; picks (the table is never more than half full, so there is one).
+; in:      rcx = index, rdx = the key's hash (its low 32 bits), r8 = the entry's number
+; out:     nothing
+; changes: rax, r10, r11, flags
+; errors:  none
+kv_map_index_put:
+    mov r11, [rcx]
+    mov r10d, edx
+    and r10, r11
+.probe:
+    cmp qword [rcx+KV_INDEX_SLOTS+r10*8], 0
+    je .store
+    inc r10
+    and r10, r11
+    jmp .probe
+.store:
+    mov rax, rdx
+    shl rax, 32
+    lea rax, [rax+r8+1]
+    mov [rcx+KV_INDEX_SLOTS+r10*8], rax
+    ret
+
 ; ---- kv_map_find
-; The index of a key's entry.
+; The index of a key's entry: through the hash index when the map has one (only keys of
+; the same hash are compared), else by comparing the keys in order.
 ; in:      rcx = map, rdx = key text
-; out:     rax = index of the entry, -1 when the key is absent
-; changes: rax, rcx, r9, flags
+; out:     rax = index of the entry, -1 when the key is absent; r8 = the key's hash when
+;          the map has an index
+; changes: rax, rcx, rdx, r8-r11, flags
 ; errors:  none
 kv_map_find:
     push rbx
+    push rsi
     push rdi
+    push r12
     mov rbx, rcx
-    xor edi, edi
-.loop:
-    cmp rdi, [rbx]
+    mov rsi, rdx
+    mov rax, [rbx+KV_MAP_KEYS]
+    mov rdi, [rax-KV_MAP_INDEX]
+    test rdi, rdi
+    jnz .hashed
+    xor r12d, r12d
+.scan:
+    cmp r12, [rbx]
     jae .absent
     mov rax, [rbx+KV_MAP_KEYS]
-    mov rcx, [rax+rdi*8]
+    mov rcx, [rax+r12*8]
+    mov rdx, rsi
     call kv_streq
     test eax, eax
     jnz .found
-    inc rdi
-    jmp .loop
+    inc r12
+    jmp .scan
+.hashed:
+    mov rcx, rsi
+    call kv_map_hash
+    mov r8, rax
+    mov r10d, eax
+    and r10, [rdi]
+.probe:
+    mov rax, [rdi+KV_INDEX_SLOTS+r10*8]
+    test rax, rax
+    jz .absent
+    mov rcx, rax
+    shr rcx, 32
+    cmp ecx, r8d
+    jne .next
+    mov r12d, eax
+    dec r12
+    mov rcx, [rbx+KV_MAP_KEYS]
+    mov rcx, [rcx+r12*8]
+    mov rdx, rsi
+    call kv_streq
+    test eax, eax
+    jnz .found
+.next:
+    inc r10
+    and r10, [rdi]
+    jmp .probe
 .absent:
     mov rax, -1
     jmp .done
 .found:
-    mov rax, rdi
+    mov rax, r12
 .done:
+    pop r12
     pop rdi
+    pop rsi
+    pop rbx
+    ret
+
+; ---- kv_map_grow
+; Gives a map arrays of a larger capacity, its entries copied in order, and the hash index
+; that capacity needs, every key entered anew. The header takes the new arrays only once
+; all of them are made, so a map that cannot grow is left as it was.
+; in:      rcx = map, rdx = new capacity, above the count and below KV_CAPACITY_LIMIT
+; out:     nothing
+; changes: rax, rcx, rdx, r8-r11, flags
+; errors:  kv_oom
+kv_map_grow:
+    push rbx
+    push rsi
+    push rdi
+    push r12
+    mov rbx, rcx
+    mov r12, rdx
+    mov rcx, r12
+    call kv_map_keys_new
+    mov rsi, rax
+    mov rcx, r12
+    call kv_slots_new
+    mov r8, rax
+    mov rcx, [rbx]
+    mov rdx, [rbx+KV_MAP_VALUES]
+    call kv_slots_copy
+    mov [rbx+KV_MAP_VALUES], r8
+    mov r9, [rbx+KV_MAP_KEYS]
+    xor edi, edi
+.move:
+    cmp rdi, [rbx]
+    jae .moved
+    mov rax, [r9+rdi*8]
+    mov [rsi+rdi*8], rax
+    inc rdi
+    jmp .move
+.moved:
+    mov [rbx+KV_MAP_KEYS], rsi
+    mov [rbx+KV_MAP_CAPACITY], r12
+    mov rsi, [rsi-KV_MAP_INDEX]
+    test rsi, rsi
+    jz .done
+    xor edi, edi
+.enter:
+    cmp rdi, [rbx]
+    jae .done
+    mov rax, [rbx+KV_MAP_KEYS]
+    mov rcx, [rax+rdi*8]
+    call kv_map_hash
+    mov rcx, rsi
+    mov rdx, rax
+    mov r8, rdi
+    call kv_map_index_put
+    inc rdi
+    jmp .enter
+.done:
+    pop r12
+    pop rdi
+    pop rsi
     pop rbx
     ret
 
 ; ---- kv_map_set
 ; Sets a key's value and its kind: an existing entry keeps its place, a new key is appended
-; (both arrays double when full, 4 slots when they had none).
+; and entered in the hash index (both arrays double when full, 4 slots when they had none).
 ; in:      rcx = map, rdx = key text, r8 = value, r9 = its kind
 ; out:     rax = the same map
 ; changes: rax, rcx, rdx, r8-r11, flags
@@ -286,6 +477,7 @@ kv_map_set:
     call kv_map_find
     test rax, rax
     jns .put
+    mov r13, r8
     mov rax, [rbx]
     cmp rax, [rbx+KV_MAP_CAPACITY]
     jb .append
@@ -297,33 +489,26 @@ kv_map_set:
     mov rax, KV_CAPACITY_LIMIT
     cmp r12, rax
     jae kv_oom
-    lea rcx, [r12*8]
-    call kv_alloc
+    mov rcx, rbx
+    mov rdx, r12
+    call kv_map_grow
+; the map may have had no index before it grew: hash the key for the new one
+    mov rcx, rsi
+    call kv_map_hash
     mov r13, rax
-    mov rcx, r12
-    call kv_slots_new
-    mov r8, rax
-    mov rcx, [rbx]
-    mov rdx, [rbx+KV_MAP_VALUES]
-    call kv_slots_copy
-    mov r9, [rbx+KV_MAP_KEYS]
-    xor r11d, r11d
-.move:
-    cmp r11, [rbx]
-    jae .moved
-    mov r10, [r9+r11*8]
-    mov [r13+r11*8], r10
-    inc r11
-    jmp .move
-.moved:
-    mov [rbx+KV_MAP_KEYS], r13
-    mov [rbx+KV_MAP_VALUES], r8
-    mov [rbx+KV_MAP_CAPACITY], r12
 .append:
-    mov rax, [rbx]
+    mov r12, [rbx]
     mov rcx, [rbx+KV_MAP_KEYS]
-    mov [rcx+rax*8], rsi
+    mov [rcx+r12*8], rsi
     inc qword [rbx]
+    mov rcx, [rcx-KV_MAP_INDEX]
+    test rcx, rcx
+    jz .new
+    mov rdx, r13
+    mov r8, r12
+    call kv_map_index_put
+.new:
+    mov rax, r12
 .put:
     mov rcx, [rbx+KV_MAP_VALUES]
     mov [rcx+rax*8], rdi
@@ -342,7 +527,7 @@ kv_map_set:
 ; The value of a key, with its kind.
 ; in:      rcx = map, rdx = key text
 ; out:     rax = value, rdx = its kind
-; changes: rax, rcx, rdx, r9, flags
+; changes: rax, rcx, rdx, r8-r11, flags
 ; errors:  kv_nokey when the key is absent
 kv_map_get:
     push rbx
@@ -362,7 +547,7 @@ kv_map_get:
 ; names floats).
 ; in:      rcx = map, rdx = key text
 ; out:     rax = value, rdx = its kind
-; changes: rax, rcx, rdx, r9, xmm0, flags
+; changes: rax, rcx, rdx, r8-r11, xmm0, flags
 ; errors:  kv_nokey when the key is absent
 kv_map_get_float:
     call kv_map_get
@@ -378,7 +563,7 @@ kv_map_get_float:
 ; Whether a map holds a key.
 ; in:      rcx = map, rdx = key text
 ; out:     rax = 1 or 0
-; changes: rax, rcx, r9, flags
+; changes: rax, rcx, rdx, r8-r11, flags
 ; errors:  none
 kv_map_has:
     call kv_map_find

@@ -96,6 +96,50 @@ def build(args, src, base, optimise=False):
     return exe
 
 
+def run_exe(args, exe, argv=(), stdin=b""):
+    """Runs a built program under Wine in args.work, within args.timeout seconds."""
+    env = dict(os.environ)
+    env["WINEPREFIX"] = os.path.abspath(args.prefix)
+    env["WINEDEBUG"] = "-all"
+    env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
+    env.pop("DISPLAY", None)
+    try:
+        return subprocess.run(["wine", exe] + list(argv), input=stdin, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, env=env, cwd=args.work, timeout=args.timeout)
+    except subprocess.TimeoutExpired:
+        raise Failure("the program did not finish within %s s" % args.timeout)
+
+
+def generated_arguments(ap):
+    """The options of a test that generates its program: where the stages, the Wine prefix,
+    the work folder and the import libraries are, and how long the program may run."""
+    ap.add_argument("--bin", required=True)
+    ap.add_argument("--prefix", required=True)
+    ap.add_argument("--work", required=True)
+    ap.add_argument("--lib", required=True)
+    ap.add_argument("--timeout", type=float, default=120)
+
+
+def run_generated(args, name, text):
+    """Writes a generated program to <work>/<name>.kv, builds and runs it without opt and
+    with it, and gives its standard output (latin-1). A failed build, a time-out, an exit
+    code other than 0, any standard error, or two builds that print differently is a
+    Failure."""
+    os.makedirs(args.work, exist_ok=True)
+    src = os.path.join(args.work, name + ".kv")
+    with open(src, "w", encoding="latin-1") as f:
+        f.write(text)
+    outputs = []
+    for exe in (build(args, src, name), build(args, src, name + "_o", optimise=True)):
+        p = run_exe(args, exe)
+        if p.returncode != 0 or p.stderr:
+            raise Failure("%s: exit %d, standard error %r" % (exe, p.returncode, p.stderr[:300]))
+        outputs.append(p.stdout)
+    if outputs[0] != outputs[1]:
+        raise Failure("%s prints differently with opt:\n%s" % (src, compare("standard output", outputs[0], outputs[1])))
+    return outputs[0].decode("latin-1")
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--bin", required=True)
@@ -125,19 +169,9 @@ def main():
                 argv.pop()
         stdin = read_bytes(stem + ".in", b"")
 
-        env = dict(os.environ)
-        env["WINEPREFIX"] = os.path.abspath(args.prefix)
-        env["WINEDEBUG"] = "-all"
-        env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
-        env.pop("DISPLAY", None)
         problems = []
         for exe, how in exes:
-            try:
-                p = subprocess.run(["wine", exe] + argv, input=stdin, stdout=subprocess.PIPE,
-                                   stderr=subprocess.PIPE, env=env, cwd=args.work,
-                                   timeout=args.timeout)
-            except subprocess.TimeoutExpired:
-                raise Failure("the program%s did not finish within %s s" % (how, args.timeout))
+            p = run_exe(args, exe, argv, stdin)
             found = [compare("standard output" + how, expected_out, p.stdout),
                      compare("standard error" + how, expected_err, p.stderr)]
             if p.returncode != expected_code:
