@@ -120,6 +120,19 @@ void int_bin(Gen& g, std::string_view op) {
   g.push_type(Kind::Int);
 }
 
+// "<", "<=", ">" or ">=" of two texts: their order by bytes, from the runtime.
+void text_order(Gen& g, std::string_view op) {
+  const char* cc = op == "<" ? "l" : op == "<=" ? "le" : op == ">" ? "g" : "ge";
+  g.ins("pop rdx");
+  g.ins("pop rcx");
+  g.ins("call kv_strcmp");
+  g.ins("test rax, rax");
+  g.ins(std::string("set") + cc + " al");
+  g.ins("movzx eax, al");
+  g.ins("push rax");
+  g.push_type(Kind::Int);
+}
+
 void op_bin(Gen& g, const ir::Line& l) {
   const std::string_view op = l.a;
   Type R = g.pop_raw_type();
@@ -139,6 +152,9 @@ void op_bin(Gen& g, const ir::Line& l) {
     if (op == "!=") g.ins("xor rax, 1");
     g.ins("push rax");
     g.push_type(Kind::Int);
+  } else if ((op == "<" || op == "<=" || op == ">" || op == ">=") && L.is(Kind::Text) &&
+             R.is(Kind::Text)) {
+    text_order(g, op);
   } else if (L.is(Kind::Float) || R.is(Kind::Float)) {
     float_bin(g, op, L, R);
   } else {
