@@ -194,6 +194,7 @@ class Checker {
   // The statement routines answer whether the statement always ends in a give.
   bool check_statement_advancing();
   void main_walk();
+  void step_over(int32_t sym);
   void walk_record();
   void walk_enum();
   void walk_use();

@@ -55,6 +55,13 @@ bool Checker::check_statement_advancing() {
 
 // ---- top level --------------------------------------------------------------------------
 
+// Steps over a token of a declaration that the walk does not read, where the front end
+// expects the symbol `sym`; the second round reports any other token.
+void Checker::step_over(int32_t sym) {
+  if (second_round_ && !is_sym(sym)) report_error(cat("expected '", text(sym), "'"));
+  advance();
+}
+
 // program := { function | record | use | enum | "start" block | statement }
 void Checker::main_walk() {
   ts_.seek(1);
@@ -93,9 +100,8 @@ void Checker::walk_record() {
     auto first = records_.find(name);
     if (first != records_.end())
       check_declared_once("record", name, name_token, first->second.token, first->second.pos);
-    if (!is_sym(kLBracket)) report_error("expected '['");
   }
-  advance();
+  step_over(kLBracket);
   while (!at_end() && !is_sym(kRBracket)) {
     if (is_kw(kPrivate)) advance();
     if (second_round_) {
@@ -104,11 +110,9 @@ void Checker::walk_record() {
     }
     advance();
     advance();
-    if (second_round_ && !is_sym(kColon)) report_error("expected ':'");
-    advance();
+    step_over(kColon);
   }
-  if (second_round_ && at_end()) report_error("expected ']'");
-  advance();
+  step_over(kRBracket);
 }
 
 // use := "use" token ":"   a directive that expansion did not take, such as one with two
@@ -116,8 +120,7 @@ void Checker::walk_record() {
 void Checker::walk_use() {
   advance();
   advance();
-  if (second_round_ && !is_sym(kColon)) report_error("expected ':'");
-  advance();
+  step_over(kColon);
 }
 
 // enum := "enum" name "[" { member ":" } "]"   stepped over two tokens a member
@@ -125,16 +128,13 @@ void Checker::walk_enum() {
   advance();
   if (second_round_) check_name_at(ts_.index());
   advance();
-  if (second_round_ && !is_sym(kLBracket)) report_error("expected '['");
-  advance();
+  step_over(kLBracket);
   while (!at_end() && !is_sym(kRBracket)) {
     if (second_round_) check_name_at(ts_.index());
     advance();
-    if (second_round_ && !is_sym(kColon)) report_error("expected ':'");
-    advance();
+    step_over(kColon);
   }
-  if (second_round_ && at_end()) report_error("expected ']'");
-  advance();
+  step_over(kRBracket);
 }
 
 // function := "fn" name "(" [type name {"," type name}] ")" result block
