@@ -342,9 +342,13 @@ def stage(exe, path, out):
 
 
 def vet(args, path):
+    """Whether the checker accepts the program, and what it said. It answers 0 or 1."""
     p = subprocess.run([os.path.join(args.bin, "vetter")], input=(path + "\r\n").encode(),
                        capture_output=True, timeout=120)
-    return p.returncode == 0 and not p.stderr, p.stderr.decode("latin-1").splitlines()
+    said = p.stderr.decode("latin-1").splitlines()
+    if p.returncode not in (0, 1):
+        said.insert(0, "the checker ended with status %d" % p.returncode)
+    return p.returncode == 0 and not p.stderr, said
 
 
 def build(args, path):
@@ -423,6 +427,8 @@ def main():
         for unit, (ok, said) in zip(made, pool.map(lambda u: vet(args, u[2]), made)):
             if ok:
                 accepted.append(unit)
+            elif said and said[0].startswith("the checker ended"):
+                failures.append("%s: %s" % (unit[2], said[0]))
             elif not unit[3]:
                 failures.append("%s: the checker rejects a well-formed program:\n%s" % (unit[2], "\n".join(said[:5])))
             else:
