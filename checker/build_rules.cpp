@@ -76,6 +76,14 @@ void Checker::check_number(int32_t literal) {
   }
 }
 
+// At the literal: a text ends at its first 0 byte, and NASM stops reading a file at the
+// byte 26.
+void Checker::check_text(int32_t literal) {
+  const std::string_view raw = text(literal);
+  if (raw.find('\0') != std::string_view::npos || raw.find('\x1a') != std::string_view::npos)
+    report_error("text literal holds a byte 0 or 26");
+}
+
 // "${" expr "}" inside a text literal: the front end lowers each part as an expression of
 // its own, cut at the first "}" after the "${" (or at the end of the literal). The walk
 // checks it in a token stream of its own; what it finds is reported at the literal.

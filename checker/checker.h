@@ -218,6 +218,7 @@ class Checker {
   int32_t check_unary();
   int32_t check_postfix();
   int32_t check_primary();
+  void check_log();
   int32_t check_collection();
   int32_t check_name();
   int32_t check_call(int32_t name);
@@ -228,6 +229,7 @@ class Checker {
   void check_name_at(size_t token);
   void check_type_at(size_t token);
   void check_number(int32_t literal);
+  void check_text(int32_t literal);
   void check_interpolations(int32_t literal, size_t at);
   void check_interpolated(std::string_view code);
   void check_field(int32_t variable, int32_t field);

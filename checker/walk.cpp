@@ -63,9 +63,12 @@ void Checker::step_over(int32_t sym) {
 }
 
 // program := { function | record | use | enum | "start" block | statement }
+// The compiled program runs the top-level statements before the first start block, then
+// that block: the second round reports what would never run.
 void Checker::main_walk() {
   ts_.seek(1);
   statement_head_ = 0;
+  size_t first_start = 0;
   while (!at_end()) {
     if (is_kw(kFn)) {
       check_function();
@@ -76,12 +79,17 @@ void Checker::main_walk() {
     } else if (is_kw(kEnum)) {
       walk_enum();
     } else if (is_kw(kStart)) {
+      if (first_start != 0)
+        report_fault(cat("a second start block never runs (the first is at ",
+                         location_of(ts_.token(first_start).pos), ")"));
+      if (first_start == 0) first_start = ts_.index();
       advance();
       const int32_t saved = current_return_type_;
       current_return_type_ = kInt;
       check_block();
       current_return_type_ = saved;
     } else {
+      if (first_start != 0) report_fault("a statement after the start block never runs");
       check_statement_advancing();
     }
   }
@@ -240,13 +248,7 @@ bool Checker::check_statement() {
         expect_sym(kColon);
         return false;
       case kKvlog:
-        advance();
-        if (is_sym(kDot)) {
-          advance();
-          advance();
-        }
-        expect_sym(kLParen);
-        check_call_arguments(Callee::Log, kEmpty);
+        check_log();
         expect_sym(kColon);
         return false;
       case kLoop:
@@ -571,6 +573,7 @@ int32_t Checker::check_primary() {
       return text(value).find('.') != std::string_view::npos ? kFloat : kInt;
     case TokKind::Str: {
       const size_t at = ts_.index();
+      if (second_round_) check_text(value);
       advance();
       if (second_round_) check_interpolations(value, at);
       return kText;
@@ -581,13 +584,7 @@ int32_t Checker::check_primary() {
         return kBool;
       }
       if (value == kKvlog) {
-        advance();
-        if (is_sym(kDot)) {
-          advance();
-          advance();
-        }
-        expect_sym(kLParen);
-        check_call_arguments(Callee::Log, kEmpty);
+        check_log();
         return kInt;
       }
       break;
@@ -608,6 +605,20 @@ int32_t Checker::check_primary() {
   report_error(cat("unexpected token '", text(value), "' (kind=", kind_name(kind), ")"));
   advance();
   return kAny;
+}
+
+// log := "kvlog" ["." level] "(" arguments   the level is one word of the IR line
+void Checker::check_log() {
+  advance();
+  if (is_sym(kDot)) {
+    advance();
+    if (second_round_ && (peek_kind() == TokKind::Str || peek_kind() == TokKind::Sym ||
+                          peek_kind() == TokKind::Eof))
+      report_error("expected a name");
+    advance();
+  }
+  expect_sym(kLParen);
+  check_call_arguments(Callee::Log, kEmpty);
 }
 
 // collection := "{" [entry {"," entry}] "}"   with entry := expr ["->" expr]

@@ -132,6 +132,16 @@ const Case kCases[] = {
      "l{0} + 1:\np.y{0} = 2:\nl{0}{0} = 1:\nlen(l) = 2:\n"),
      at(7, "expected ':'", "+") + at(8, "expected ':'", "{") + at(9, "expected ':'", "{") +
          at(10, "expected ':'", "=")},
+    {"what would never run: code after the start block, a second start block",
+     "let int a = 1:\nstart [ println(a): ]\nfn f() [ ]\nlet int b = 2:\nstart [ ]\n",
+     at(4, "a statement after the start block never runs", "let") +
+         at(5, "a second start block never runs (the first is at line 2)", "start")},
+    {"text literals hold no byte 0 or 26, log levels are words",
+     std::string("println(\"a\x1a\"):\nprintln(\"b") + '\0' + "\"):\nprintln(\"c\x7f\xff\"):\n"
+     "kvlog.\"x y\"(1):\nkvlog.info(1):\nkvlog.warn(2):\n",
+     at(1, "text literal holds a byte 0 or 26", "a\x1a") +
+         at(2, "text literal holds a byte 0 or 26", std::string("b") + '\0') +
+         at(4, "expected a name", "x y")},
     {"the symbols of a record line", "rec R [ int x: int y ]\n",
      at(1, "expected ':'", "]") + at(1, "expected ']'", "")},
     {"... of an enum line", "enum E [ A: B ]\n", at(1, "expected ':'", "]") + at(1, "expected ']'", "")},
