@@ -126,6 +126,39 @@ void Checker::check_interpolated(std::string_view code) {
   negated_literal_ = saved_negated;
 }
 
+// ---- elements and loops ---------------------------------------------------------------------------
+// The compiled code takes a value for what the operation needs: an int for a list, a text
+// for a list, and crashes. Arithmetic and comparisons are left alone: on a text, a list or
+// a record they work on its address, which programs may mean. A value the checker knows
+// no type of (any, var, or a missing field's unknown) may be anything; booleans and enum
+// members are integers.
+
+bool Checker::is_integer(int32_t type) const {
+  return type == kInt || type == kBool || is_open(type) || is_enum(type);
+}
+
+// At the "{" of x{i}: a list's element or a text's byte, by an int; only a list's element
+// can be set.
+void Checker::check_element(size_t brace, int32_t base, int32_t index, bool set) {
+  if (base != kList && base != kText && !is_open(base))
+    report_at(brace, cat("an element needs a list or a text, not ", text(base)));
+  else if (set && base == kText)
+    report_at(brace, "an element is set only in a list, not in a text");
+  else if (!is_integer(index))
+    report_at(brace, cat("an index must be an int, not ", text(index)));
+}
+
+// loop v in S: the elements of a list, the keys of a map or the bytes of a text.
+void Checker::check_loop_source(size_t at, int32_t source) {
+  if (source != kList && source != kMap && source != kText && !is_open(source))
+    report_at(at, cat("a loop goes through a list, a map or a text, not ", text(source)));
+}
+
+// A range's bounds and step, and a loop's count.
+void Checker::check_count(size_t at, int32_t type) {
+  if (!is_integer(type)) report_at(at, cat("a loop counts with ints, not ", text(type)));
+}
+
 // ---- fields, enums, records and functions ------------------------------------------------------
 
 // After `.field`: the front end reads a field only from a variable's name, at the offset
@@ -178,13 +211,18 @@ void Checker::check_builtin_argument(int32_t fn, size_t k, int32_t actual) {
   const BuiltinEntry* b = builtin_called(fn);
   if (b == nullptr || k >= b->params.size()) return;
   const int32_t expected = b->params[k];
-  const bool fits = expected == kNum
-                        ? type_compatible(kInt, actual) || type_compatible(kFloat, actual)
-                        : type_compatible(expected, actual);
+  std::string_view wanted = text(expected);
+  bool fits = type_compatible(expected, actual);
+  if (expected == kNum) {
+    wanted = "int or float";
+    fits = type_compatible(kInt, actual) || type_compatible(kFloat, actual);
+  } else if (expected == kSized) {
+    wanted = "a text, a list or a map";
+    fits = actual == kText || actual == kList || actual == kMap || is_open(actual);
+  }
   if (!fits)
     report_error(cat("call to ", text(fn), "(): argument ", std::to_string(k + 1), " expects ",
-                     expected == kNum ? "int or float" : text(expected), " but got ",
-                     text(actual)));
+                     wanted, " but got ", text(actual)));
 }
 
 void Checker::check_record_argument(int32_t record, size_t k, int32_t actual) {

@@ -37,8 +37,8 @@ namespace kv::vetter {
 // Texts interned first, so that their ids are fixed.
 enum Fixed : int32_t {
   kEmpty, kInt, kFloat, kText, kBool, kList, kMap, kAny, kVar, kFn, kUnknown,
-  // the built-in table's word for "an int or a float"
-  kNum,
+  // the built-in table's words for "an int or a float" and "a text, a list or a map"
+  kNum, kSized,
   // keywords the walk looks at
   kLet, kFix, kGive, kStop, kSkip, kKvlog, kLoop, kWhile, kIn, kTo, kStep, kTry, kCatch,
   kSpawn, kYield, kWhen, kOr, kElse, kMatch, kAnd, kNot, kTrue, kFalse, kRec, kEnum, kUse,
@@ -51,7 +51,7 @@ enum Fixed : int32_t {
 
 inline constexpr std::string_view kFixedTexts[kFixedCount] = {
     "", "int", "float", "text", "bool", "list", "map", "any", "var", "fn", "unknown",
-    "num",
+    "num", "sized",
     "let", "fix", "give", "stop", "skip", "kvlog", "loop", "while", "in", "to", "step", "try",
     "catch", "spawn", "yield", "when", "or", "else", "match", "and", "not", "true", "false",
     "rec", "enum", "use", "start", "private",
@@ -232,6 +232,11 @@ class Checker {
   void check_text(int32_t literal);
   void check_interpolations(int32_t literal, size_t at);
   void check_interpolated(std::string_view code);
+  bool is_open(int32_t type) const { return type == kAny || type == kVar || type == kUnknown; }
+  bool is_integer(int32_t type) const;
+  void check_element(size_t brace, int32_t base, int32_t index, bool set);
+  void check_loop_source(size_t at, int32_t source);
+  void check_count(size_t at, int32_t type);
   void check_field(int32_t variable, int32_t field);
   int32_t declared_type(int32_t name) const;
   void check_enum_member(int32_t name);

@@ -347,19 +347,31 @@ void Checker::check_loop() {
     advance();
     advance();
     define_symbol(var, kInt);
+    const size_t source_at = ts_.index();
     const int32_t source = check_expression();
     if (is_kw(kTo)) {
       advance();
-      check_expression();
+      const size_t bound_at = ts_.index();
+      const int32_t bound = check_expression();
+      if (second_round_) {
+        check_count(source_at, source);
+        check_count(bound_at, bound);
+      }
       if (is_kw(kStep)) {
         advance();
-        check_expression();
+        const size_t step_at = ts_.index();
+        const int32_t step = check_expression();
+        if (second_round_) check_count(step_at, step);
       }
+    } else if (second_round_) {
+      check_loop_source(source_at, source);
     }
     if (source == kList || source == kMap || source == kAny) define_symbol(var, kAny);
     declare_variable(var, here());
   } else {
-    check_expression();
+    const size_t count_at = ts_.index();
+    const int32_t count = check_expression();
+    if (second_round_) check_count(count_at, count);
   }
   ++loop_depth_;
   check_block();
@@ -535,8 +547,13 @@ int32_t Checker::check_postfix() {
   bool first = true;
   for (;;) {
     if (is_sym(kLBrace)) {
+      const size_t brace = ts_.index();
       advance();
-      check_expression();
+      const int32_t index = check_expression();
+      // The first element of a statement's target is set when "=" follows its "}".
+      const bool set = first && begin == statement_head_ && is_sym(kRBrace) &&
+                       peek_value_next() == kAssign;
+      if (second_round_) check_element(brace, type, index, set);
       expect_sym(kRBrace);
       type = kAny;
     } else if (is_sym(kDot)) {

@@ -130,8 +130,28 @@ const Case kCases[] = {
     {"statements the front end reads as a field or an element and then ':'",
      kPoint + std::string("let P p = P(1, 2):\nlet list l = {1}:\np.x = 3:\nl{0} = 4:\np.x:\n"
      "l{0} + 1:\np.y{0} = 2:\nl{0}{0} = 1:\nlen(l) = 2:\n"),
-     at(7, "expected ':'", "+") + at(8, "expected ':'", "{") + at(9, "expected ':'", "{") +
+     at(7, "expected ':'", "+") + at(8, "an element needs a list or a text, not int", "{") +
+         at(8, "expected ':'", "{") + at(9, "expected ':'", "{") +
          at(10, "expected ':'", "=")},
+    {"elements of lists and texts, by an int; set only in a list",
+     "let list l = {1}:\nlet text t = \"ab\":\nlet map m = map_new():\nlet int n = 1:\nlet any a = l:\n"
+     "l{0} = t{1}:\nprintln(a{n}{0}):\nprintln(n{0}):\nprintln(m{\"k\"}):\nt{0} = \"x\":\n"
+     "println(l{\"0\"}):\nprintln(l{1.5}):\n",
+     at(8, "an element needs a list or a text, not int", "{") +
+         at(9, "an element needs a list or a text, not map", "{") +
+         at(10, "an element is set only in a list, not in a text", "{") +
+         at(11, "an index must be an int, not text", "{") + at(12, "an index must be an int, not float", "{")},
+    {"what loops go through and count with",
+     "enum E [ A: ]\nlet list l = {1}:\nloop x in l [ ]\nloop c in \"abc\" [ ]\nloop k in map_new() [ ]\n"
+     "loop i in 1 to E.A step 2 [ ]\nloop 3 [ ]\nloop y in 5 [ ]\nloop z in 0 to 2.5 [ ]\nloop \"x\" [ ]\n"
+     "loop w in 1 to 3 step \"s\" [ ]\n",
+     at(8, "a loop goes through a list, a map or a text, not int", "5") +
+         at(9, "a loop counts with ints, not float", "2.5") + at(10, "a loop counts with ints, not text", "x") +
+         at(11, "a loop counts with ints, not text", "s")},
+    {"len counts a text, a list or a map",
+     "rec P [ int x: ]\nlen(\"ab\"):\nlen({1}):\nlen(map_new()):\nlen(5):\nlen(P(1)):\n",
+     at(5, "call to len(): argument 1 expects a text, a list or a map but got int", ")") +
+         at(6, "call to len(): argument 1 expects a text, a list or a map but got P", ")")},
     {"what would never run: code after the start block, a second start block",
      "let int a = 1:\nstart [ println(a): ]\nfn f() [ ]\nlet int b = 2:\nstart [ ]\n",
      at(4, "a statement after the start block never runs", "let") +
