@@ -19,7 +19,8 @@ constexpr size_t kMaxFloatDigits = 52;
 constexpr std::string_view kMaxInt = "9223372036854775807";
 constexpr std::string_view kMaxNegatedInt = "9223372036854775808";
 
-// Whether a run of decimal digits is at most `limit` (digits of the same kind, no leading 0).
+// Whether a run of decimal digits, leading zeros and all, is at most the number `limit`
+// (written without leading zeros).
 bool at_most(std::string_view digits, std::string_view limit) {
   const size_t first = digits.find_first_not_of('0');
   if (first == std::string_view::npos) return true;
@@ -48,7 +49,7 @@ void Checker::check_name_at(size_t token) {
   if (token >= ts_.count() || ts_.token(token).kind != TokKind::Id) report_at(token, "expected a name");
 }
 
-// A type is a type word or the name of a record or an enum.
+// A type is a type word (the fixed ids kInt to kVar) or a name: a record's, an enum's.
 void Checker::check_type_at(size_t token) {
   if (token < ts_.count() && ts_.token(token).kind == TokKind::Id) return;
   if (token < ts_.count() && ids_[token] >= kInt && ids_[token] <= kVar) return;
@@ -127,11 +128,11 @@ void Checker::check_interpolated(std::string_view code) {
 }
 
 // ---- elements and loops ---------------------------------------------------------------------------
-// The compiled code takes a value for what the operation needs: an int for a list, a text
-// for a list, and crashes. Arithmetic and comparisons are left alone: on a text, a list or
-// a record they work on its address, which programs may mean. A value the checker knows
-// no type of (any, var, or a missing field's unknown) may be anything; booleans and enum
-// members are integers.
+// The compiled code takes whatever value it gets for what an operation needs (an int for
+// the address of a list, say), and crashes or counts up to an address. Arithmetic and
+// comparisons are left alone: on a text, a list or a record they work on its address,
+// which a program may mean. A value the checker knows no type of (any, var, or a missing
+// field's unknown) may be anything; booleans and enum members are integers.
 
 bool Checker::is_integer(int32_t type) const {
   return type == kInt || type == kBool || is_open(type) || is_enum(type);
