@@ -203,6 +203,18 @@ void dyn_bin(Gen& g, std::string_view op, const Operands& o) {
     g.ins("mov " + g.kind_cell(g.top()) + ", rdx");
   }
   if (!done.empty()) g.label(done + ":");
+
+// "<", "<=", ">" or ">=" of two texts: their order by bytes, from the runtime.
+void text_order(Gen& g, std::string_view op) {
+  const char* cc = op == "<" ? "l" : op == "<=" ? "le" : op == ">" ? "g" : "ge";
+  g.ins("pop rdx");
+  g.ins("pop rcx");
+  g.ins("call kv_text_compare");
+  g.ins("test rax, rax");
+  g.ins(std::string("set") + cc + " al");
+  g.ins("movzx eax, al");
+  g.ins("push rax");
+  g.push_type(Kind::Int);
 }
 
 void op_bin(Gen& g, const ir::Line& l) {
@@ -230,6 +242,9 @@ void op_bin(Gen& g, const ir::Line& l) {
     if (op == "!=") g.ins("xor rax, 1");
     g.ins("push rax");
     g.push_type(Kind::Int);
+  } else if ((op == "<" || op == "<=" || op == ">" || op == ">=") && L.is(Kind::Text) &&
+             R.is(Kind::Text)) {
+    text_order(g, op);
   } else if (L.is(Kind::Float) || R.is(Kind::Float)) {
     float_bin(g, op, L, R);
   } else {

@@ -9,7 +9,7 @@ namespace kv::builtins {
 struct Builtin {
   std::string_view name;
   int args;                     // -1: any number
-  std::string_view result;      // the checker's result type; empty: not in its catalogue yet
+  std::string_view result;      // the checker's result type; "num": float or int by the arguments
   std::string_view params;      // the checker's parameter types, blank-separated
 };
 

@@ -41,8 +41,8 @@ TEST(UnexpectedToken, SymbolKeywordAndEndOfInput) {
 
 TEST(UndeclaredIdentifier, ReportedAfterTheName) {
   EXPECT_EQ(diags("let int x = y + 1:\n"), line("line 1", "undeclared identifier: y", "+"));
-  // A call of an unknown name is not reported.
-  EXPECT_EQ(diags("let int x = nosuch(1, 2):\n"), "");
+  // A call of an unknown name cannot be linked.
+  EXPECT_EQ(diags("let int x = nosuch(1, 2):\n"), line("line 1", "undeclared function: nosuch", "("));
 }
 
 TEST(CallArgument, EachPositionAgainstItsParameter) {
@@ -116,8 +116,9 @@ TEST(Spawn, NotAFunction) {
 TEST(Spawn, FunctionWithParameters) {
   EXPECT_EQ(diags("fn job(int n) [ ]\nstart [\n  spawn job():\n]\n"),
             line("line 3", "spawn: job() must take zero arguments", ":"));
-  // A built-in is a function without parameters as far as spawn is concerned.
-  EXPECT_EQ(diags("spawn clock():\n"), "");
+  // A coroutine starts at a function of the program; a built-in is none.
+  EXPECT_EQ(diags("spawn clock():\n"),
+            line("line 1", "spawn: 'clock' is a built-in, not a function of the program", ":"));
 }
 
 TEST(Assignment, DeclaredNameAgainstValue) {

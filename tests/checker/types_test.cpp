@@ -186,7 +186,7 @@ TEST(Statements, LogTryWhenMatchCheckClean) {
                   "  kvlog.warn(\"careful\"):\n"
                   "  let int logged = kvlog.info(\"x\"):\n"
                   "  try [ let int v = toint(\"x\"): ] catch [ println(lasterror()): ]\n"
-                  "  when m == Mode.Fast [ stop: ] or m == Mode.Slow [ skip: ] else [ yield: ]\n"
+                  "  loop 2 [ when m == Mode.Fast [ stop: ] or m == Mode.Slow [ skip: ] else [ yield: ] ]\n"
                   "  match m [ Mode.Fast [ println(\"f\"): ] Mode.Slow [ ] else [ ] ]\n"
                   "]\n"),
             "");
@@ -208,8 +208,12 @@ TEST(Recovery, MatchWithoutClosingBracketEndsTheWalk) {
 
 TEST(Recovery, TruncatedDeclarationsEndTheWalk) {
   // Each of these stops at the end of the tokens; the counts are what each walk reports.
-  EXPECT_EQ(run("rec R [ private int").error_count, 0);
-  EXPECT_EQ(run("enum E [ A: B").error_count, 0);
+  // A record or enum cut short passes the type rules, but not the front end.
+  EXPECT_EQ(run("rec R [ private int").diagnostics,
+            line("line 1", "expected a name", "") + line("line 1", "expected ':'", "") +
+                line("line 1", "expected ']'", ""));
+  EXPECT_EQ(run("enum E [ A: B").diagnostics,
+            line("line 1", "expected ':'", "") + line("line 1", "expected ']'", ""));
   EXPECT_EQ(run("fn f(int").diagnostics, line("line 1", "expected ')'", "") +
                                              line("line 1", "expected ')'", "") +
                                              line("line 1", "expected '['", "") +
