@@ -203,6 +203,7 @@ void dyn_bin(Gen& g, std::string_view op, const Operands& o) {
     g.ins("mov " + g.kind_cell(g.top()) + ", rdx");
   }
   if (!done.empty()) g.label(done + ":");
+}
 
 // "<", "<=", ">" or ">=" of two texts: their order by bytes, from the runtime.
 void text_order(Gen& g, std::string_view op) {

@@ -165,54 +165,6 @@ kv_streq:
     mov eax, 1
     ret
 
-; ---- kv_strcmp
-; Orders two texts by their bytes, taken as unsigned: the first byte that differs decides,
-; and a text that is the beginning of the other comes first. A number among the operands
-; (see kv_is_text) comes before every text, and two numbers are ordered as signed integers.
-; in:      rcx, rdx = the two texts
-; out:     rax below 0, 0 or above 0 as the first comes before the second, equals it, or
-;          comes after it
-; changes: rax, r8, r9, flags
-; errors:  none
-kv_strcmp:
-    call kv_is_text
-    jc .first_number
-    xchg rcx, rdx
-    call kv_is_text
-    xchg rcx, rdx
-    jc .after
-    xor r9d, r9d
-.loop:
-    movzx eax, byte [rcx+r9]
-    movzx r8d, byte [rdx+r9]
-    sub eax, r8d
-    jnz .differ
-    test r8d, r8d
-    jz .differ
-    inc r9
-    jmp .loop
-.differ:
-    movsxd rax, eax
-    ret
-.first_number:
-    xchg rcx, rdx
-    call kv_is_text
-    xchg rcx, rdx
-    jnc .before
-    xor eax, eax
-    cmp rcx, rdx
-    je .equal
-    setg al
-    lea rax, [rax+rax-1]
-.equal:
-    ret
-.before:
-    mov rax, -1
-    ret
-.after:
-    mov eax, 1
-    ret
-
 ; ---- kv_int_to_str
 ; The decimal text of a signed integer, with "-" in front when it is negative.
 ; in:      rcx = integer
