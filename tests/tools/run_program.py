@@ -8,7 +8,10 @@
 Wine runs the program. Expected files beside the program, all optional but .out:
   <name>.out  exact standard output      <name>.err   exact standard error (default empty)
   <name>.code exit code (default 0)      <name>.args  one argument per line
-  <name>.in   standard input bytes
+  <name>.in   standard input bytes    <name>.env   NAME=VALUE lines added to the environment
+
+--env NAME=VALUE (repeatable) adds to the environment of every program run; a program's
+own .env file wins over it (a test that states its collector mode keeps it).
 """
 import argparse
 import difflib
@@ -69,6 +72,25 @@ def compare(what, expected, actual):
     return "%s differs:\n%s" % (what, "\n".join(diff))
 
 
+def program_env(args, stem):
+    """The environment a program runs in: ours, Wine's settings, --env, then its .env file."""
+    env = dict(os.environ)
+    env["WINEPREFIX"] = os.path.abspath(args.prefix)
+    env["WINEDEBUG"] = "-all"
+    env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
+    env.pop("DISPLAY", None)
+    pairs = list(getattr(args, "env", None) or [])
+    text = read_bytes(stem + ".env")
+    if text is not None:
+        pairs += [l.strip() for l in text.decode("latin-1").splitlines() if l.strip()]
+    for pair in pairs:
+        name, sep, value = pair.partition("=")
+        if not sep or not name:
+            raise Failure("not NAME=VALUE: %r" % pair)
+        env[name] = value
+    return env
+
+
 def build(args, src, base):
     os.makedirs(args.work, exist_ok=True)
     ir = src
@@ -98,6 +120,7 @@ def main():
     ap.add_argument("--work", required=True)
     ap.add_argument("--lib", default="/usr/x86_64-w64-mingw32/lib")
     ap.add_argument("--timeout", type=float, default=30)
+    ap.add_argument("--env", action="append", default=[], metavar="NAME=VALUE")
     ap.add_argument("program")
     args = ap.parse_args()
 
@@ -120,11 +143,7 @@ def main():
                 argv.pop()
         stdin = read_bytes(stem + ".in", b"")
 
-        env = dict(os.environ)
-        env["WINEPREFIX"] = os.path.abspath(args.prefix)
-        env["WINEDEBUG"] = "-all"
-        env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
-        env.pop("DISPLAY", None)
+        env = program_env(args, stem)
         try:
             p = subprocess.run(["wine", exe] + argv, input=stdin, stdout=subprocess.PIPE,
                                stderr=subprocess.PIPE, env=env, cwd=args.work,
