@@ -198,6 +198,8 @@ void write_module_tail(Gen& g) {
     g.label("dbl_" + std::to_string(k) + ": dq " + g.floats.items[k]);
   write_runtime_text(g, runtime_text().bss);
   for (const std::string& name : g.global_names.items) g.label("kv_g_" + name + ": resq 1");
+  // The collector scans the bss section up to here: the runtime's cells and the globals.
+  g.label("bss_end:");
 }
 
 }  // namespace gen

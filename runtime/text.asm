@@ -584,11 +584,9 @@ kv_substr:
 ; changes: rax, r8, flags
 ; errors:  none
 kv_is_text:
-    mov rax, [heap_end]
-    cmp rcx, [heap_cur]
+    cmp rcx, [gc_top]
     jae .image
-    sub rax, KV_HEAP_SIZE
-    cmp rcx, rax
+    cmp rcx, [gc_base]
     jae .text
 .image:
 ; The image base comes from the process block, the image size from its PE header.

@@ -8,7 +8,7 @@
 Wine runs the program. Expected files beside the program, all optional but .out:
   <name>.out  exact standard output      <name>.err   exact standard error (default empty)
   <name>.code exit code (default 0)      <name>.args  one argument per line
-  <name>.in   standard input bytes    <name>.env   NAME=VALUE lines added to the environment
+  <name>.in   standard input bytes    <name>.env   NAME=VALUE lines added to the environment (# comments)
 
 --env NAME=VALUE (repeatable) adds to the environment of every program run; a program's
 own .env file wins over it (a test that states its collector mode keeps it).
@@ -82,7 +82,8 @@ def program_env(args, stem):
     pairs = list(getattr(args, "env", None) or [])
     text = read_bytes(stem + ".env")
     if text is not None:
-        pairs += [l.strip() for l in text.decode("latin-1").splitlines() if l.strip()]
+        pairs += [l.strip() for l in text.decode("latin-1").splitlines()
+                  if l.strip() and not l.lstrip().startswith("#")]
     for pair in pairs:
         name, sep, value = pair.partition("=")
         if not sep or not name:
