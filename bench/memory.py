@@ -16,7 +16,6 @@ import os
 import re
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
@@ -85,19 +84,18 @@ def best_ms(cmd, env, reps):
 
 def web_resident(exe, env, work, requests):
     """The web demo's VmRSS in MiB after a number of requests from one client."""
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        port = s.getsockname()[1]
+    import web_check
+    port = web_check.free_port()
     server = subprocess.Popen(["wine", exe, str(port), str(requests + 1)], stdin=subprocess.DEVNULL,
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env, cwd=work,
                               start_new_session=True)
     sys.path.insert(0, os.path.join(ROOT, "tests", "demos"))
-    import web_memory_test as web
+    import web_memory_test as memory
     try:
         deadline = time.time() + 1800
         for _ in range(requests):
-            web.request(port, b"/", deadline)
-        return web.resident(server.pid, b"demoweb") / 2**20
+            web_check.raw_request(port, [b"GET / HTTP/1.0\r\n\r\n"], deadline)
+        return memory.resident(server.pid, b"demoweb") / 2**20
     finally:
         os.killpg(server.pid, signal.SIGKILL)
         server.wait()

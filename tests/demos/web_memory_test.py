@@ -12,10 +12,12 @@ the exchange takes longer than DEADLINE, it is killed.
 import argparse
 import os
 import signal
-import socket
 import subprocess
 import sys
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+import web_check as web  # noqa: E402
 
 REQUESTS = 20000
 EARLY = 2000          # the request after which the first measure is taken
@@ -23,32 +25,6 @@ GROWTH = 8 << 20      # bytes the resident memory may grow after it
 LIMIT = 64 << 20      # bytes it must stay under
 DEADLINE = 600        # seconds for the whole exchange
 PATHS = [(b"/", b"HTTP/1.0 200 OK"), (b"/about", b"HTTP/1.0 200 OK"), (b"/nowhere", b"HTTP/1.0 404 Not Found")]
-
-
-def free_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def request(port, path, deadline):
-    """One HTTP/1.0 GET; the whole response, up to the server's close."""
-    while True:
-        try:
-            s = socket.create_connection(("127.0.0.1", port), timeout=20)
-            break
-        except OSError:
-            if time.time() > deadline:
-                raise AssertionError("the server never accepted a connection")
-            time.sleep(0.2)
-    with s:
-        s.sendall(b"GET " + path + b" HTTP/1.0\r\n\r\n")
-        data = b""
-        while True:
-            chunk = s.recv(65536)
-            if not chunk:
-                return data
-            data += chunk
 
 
 def resident(pid, exe_name):
@@ -84,7 +60,7 @@ def main():
         print("FAIL build of %s\n%s" % (args.program, e))
         return 1
 
-    port = free_port()
+    port = web.free_port()
     log_path = os.path.join(args.work, "server.log")
     env = run_program.program_env(args, os.path.join(args.work, "none"))
     with open(log_path, "wb") as log:
@@ -100,7 +76,7 @@ def main():
             if time.time() > deadline:
                 raise AssertionError("only %d requests answered in %d s" % (k, DEADLINE))
             path, status = PATHS[k % len(PATHS)]
-            data = request(port, path, deadline)
+            data = web.raw_request(port, [b"GET " + path + b" HTTP/1.0\r\n\r\n"], deadline)
             if not data.startswith(status + b"\r\n"):
                 raise AssertionError("request %d (%s): %r" % (k + 1, path.decode(), data[:80]))
             if k + 1 == EARLY:
