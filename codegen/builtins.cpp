@@ -137,7 +137,7 @@ void emit_quit(Gen& g, const Builtin&, const Args&) {
   g.ins("pop rcx");
   g.ins("and rsp, -16");
   g.ins("sub rsp, 32");
-  g.ins("call ExitProcess");
+  g.ins("call kv_exit");
   push_result(g, Kind::Int);
 }
 

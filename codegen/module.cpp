@@ -202,6 +202,8 @@ void write_module_tail(Gen& g) {
   // such (only programs that have them carry these cells).
   for (const std::string& name : g.global_kinds.items) g.label("kv_k_" + name + ": resq 1");
   if (g.arg_kinds > 0) g.label("kv_arg_kinds: resq " + std::to_string(g.arg_kinds));
+  // The collector scans the bss section up to here: the runtime's cells and the globals.
+  g.label("bss_end:");
 }
 
 }  // namespace gen

@@ -107,7 +107,8 @@ kv_coro_switch:
 ; ---- kv_coro_spawn
 ; Creates a coroutine for a function and appends its context to coro_ready (made with room
 ; for 8 by the first spawn). The function gets a stack of KV_CORO_STACK bytes of its own
-; and no arguments.
+; and no arguments. The context and the stack are blocks of their own kinds, so that the
+; collector scans the stack's used part while the coroutine has not finished.
 ; in:      rcx = function address
 ; out:     nothing
 ; changes: rax, rcx, rdx, r8-r11, xmm0-xmm5, flags
@@ -121,10 +122,12 @@ kv_coro_spawn:
     sub rsp, 32
     mov rbx, rcx
     mov ecx, KV_CORO_CONTEXT
-    call kv_alloc
+    mov edx, KV_GC_CONTEXT
+    call kv_alloc_kind
     mov rsi, rax
     mov ecx, KV_CORO_STACK
-    call kv_alloc
+    mov edx, KV_GC_STACK
+    call kv_alloc_kind
 ; the function's address sits on top of the new stack; above it, the address of
 ; kv_coro_finish, so a spawned function that returns normally ends its coroutine
     lea r10, [rax+KV_CORO_STACK_TOP]
@@ -138,8 +141,10 @@ kv_coro_spawn:
     inc ecx
     cmp ecx, 10
     jb .clear
-; the first whole page inside the stack block becomes a no-access page: a coroutine that
-; overruns its stack stops there instead of writing over its own context and older blocks
+; the first whole page inside the stack block (the block starts a page) becomes a
+; no-access page: a coroutine that overruns its stack stops there instead of writing over
+; other blocks; the collector never scans a stack block whole, and frees it as ordinary
+; memory again
     lea rcx, [rax+4095]
     and rcx, -4096
     mov edx, 4096
@@ -213,7 +218,8 @@ kv_run_coroutines:
     jne .nested
 .start: push rbx
     mov ecx, KV_CORO_CONTEXT
-    call kv_alloc
+    mov edx, KV_GC_CONTEXT
+    call kv_alloc_kind
     mov qword [rax+KV_CORO_FINISHED], 0
     mov [sched_ctx], rax
     mov [coro_current], rax

@@ -37,6 +37,14 @@ static_assert(KV_CORO_EXC_RSP == KV_CORO_EXC_RBP + 8 * KV_HANDLER_LIMIT &&
               KV_CORO_CONTEXT == KV_CORO_EXC_TGT + 8 * KV_HANDLER_LIMIT);
 // Two slots at the top of a new stack: the function's address and kv_coro_finish's.
 static_assert(KV_CORO_STACK_TOP == KV_CORO_STACK - 16);
-static_assert(KV_HEAP_SIZE <= KV_HEAP_RESERVE && KV_CAPACITY_LIMIT * 8 > KV_HEAP_SIZE);
+// Page records: the two bitmaps hold one bit per 16 bytes of a page.
+static_assert(KV_PAGE == 1 << KV_PAGE_SHIFT && KV_PAGE_RECORD == 1 << KV_PAGE_RECORD_SHIFT);
+static_assert(KV_PG_ALLOC + KV_PAGE / 16 / 8 == KV_PG_MARK && KV_PG_MARK + KV_PAGE / 16 / 8 == KV_PAGE_RECORD);
+static_assert(KV_PG_SPAN == 0 && KV_PG_KIND + 8 == KV_PG_ALLOC);
+// A block is found from an address as ((address - span) * magic) >> 32, exact while
+// the offset and the block size stay below 2^16 and 2^13.
+static_assert(KV_SPAN == KV_SPAN_PAGES * KV_PAGE && KV_SPAN <= 65536 && KV_SMALL_MAX <= 8192);
+static_assert(KV_CLASSES == 8 + 4 * (13 - 7) && KV_SMALL_MAX == 1 << 13);
+static_assert(KV_GC_CHUNK % 8 == 0 && KV_MARK_BYTES % 16 == 0 && KV_COMMIT_STEP % KV_SPAN == 0);
 
 }  // namespace kv::layout

@@ -1,11 +1,11 @@
-; Start-up, heap and runtime errors: the entry point kv_start, the bump allocator, the
-; argument list, and the seven error exits, written from one template and its table.
+; Start-up, heap and runtime errors: the entry point kv_start, kv_alloc (its slow path,
+; the allocator, is heap.asm's), the argument list, and the seven error exits, written
+; from one template and its table.
 
 ; ---- kv_start
 ; The process entry point, written at the head of the text section: fetches the three
-; standard handles, reserves KV_HEAP_RESERVE bytes and uses the first KV_HEAP_SIZE of them
-; as the heap, makes the last error the empty text, builds the argument list, runs the
-; program body and exits with code 0 when it returns.
+; standard handles, sets up the heap (kv_heap_init), makes the last error the empty text,
+; builds the argument list, runs the program body and exits with code 0 when it returns.
 ; in:      nothing (entered from Windows)
 ; out:     does not return
 ; changes: everything
@@ -22,39 +22,36 @@ kv_start:
     mov ecx, -10
     call GetStdHandle
     mov [stdin_h], rax
-    xor ecx, ecx
-    mov edx, KV_HEAP_RESERVE
-    mov r8d, 0x3000
-    mov r9d, 4
-    call VirtualAlloc
+    call kv_heap_init
     test rax, rax
     jz kv_oom
-    mov [heap_cur], rax
-    lea r10, [rax+KV_HEAP_SIZE]
-    mov [heap_end], r10
     lea r10, [str_noerr]
     mov [g_last_error], r10
     call kv_init_argv
     call kv_user_main
     xor ecx, ecx
-    call ExitProcess
+    call kv_exit
 
 ; ---- kv_alloc
-; Hands out the next block of the bump heap. Nothing is freed or cleared: the heap's pages
-; start as zeros and no byte is handed out twice.
+; The allocator's entry: bumps heap_cur while the block fits below heap_end. Both stay at
+; the zero page, so a request for 0 bytes gets that address and every other request goes
+; on to kv_alloc_block, which takes a free block, collecting or growing the heap when it
+; must. A block is all zero when handed out (a reused one is cleared first).
 ; in:      rcx = size in bytes, never negative (every caller sees to it: a negative size
 ;          would move the top back)
-; out:     rax = the block, 16-byte aligned, its size rounded up to a multiple of 16; a
-;          size of 0 returns the current top without moving it
-; changes: rax, rcx, r10, flags (only these: kv_text_index keeps rdx across the call)
-; errors:  kv_oom when the block would end above heap_end; nothing is allocated then
+; out:     rax = the block, 16-byte aligned, of at least the size rounded up to a multiple
+;          of 16; a size of 0 returns the zero page, which must not be written
+; changes: rax, rcx, r10, flags (only these: callers keep pointers in rdx, r8, r9, r11 and
+;          the preserved registers across it, and the collector finds them there)
+; errors:  kv_oom when the heap cannot give the block, even after a collection; nothing is
+;          allocated then
 kv_alloc:
     add rcx, 15
     and rcx, -16
     mov rax, [heap_cur]
     lea r10, [rax+rcx]
     cmp r10, [heap_end]
-    ja kv_oom
+    ja kv_alloc_block
     mov [heap_cur], r10
     ret
 
@@ -175,8 +172,8 @@ kv_init_argv:
 ; error. With a handler active, the innermost one is removed and resumed in the frame that
 ; registered it (its rbp and rsp restored), with the message in rcx; whatever the failing
 ; routine had pushed is abandoned. With none, the message and CR LF go to standard error
-; and the process ends with exit code 1. The message is printed without allocating, so
-; running out of memory can always be reported.
+; and the process ends with exit code 1 (through kv_exit). The message is printed without
+; allocating, so running out of memory can always be reported.
 ; entry:   by a jump (jz kv_div0, ja kv_oom, ...) from any depth of calls
 ; in:      nothing
 ; out:     does not return
@@ -204,7 +201,7 @@ EXIT:
     and rsp, -16
     sub rsp, 32
     mov ecx, 1
-    call ExitProcess
+    call kv_exit
 
 ; ---- exit_table
 ; The error exits in module order: the label, one blank, the message. Raised by:

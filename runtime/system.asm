@@ -116,8 +116,8 @@ kv_system:
 ; in:      rcx = path
 ; out:     rax = a new text
 ; changes: rax, rcx, rdx, r8-r11, xmm0-xmm5, flags
-; errors:  kv_nofile when it cannot be opened; kv_oom when it does not fit in the free
-;          heap, after its handle is closed
+; errors:  kv_nofile when it cannot be opened; kv_oom when the heap cannot give it room,
+;          after its handle is closed
 kv_readfile:
     push rbp
     mov rbp, rsp
@@ -133,18 +133,13 @@ kv_readfile:
     mov rcx, rbx
     lea rdx, [fsize]
     call GetFileSizeEx
-; a file larger than the free heap closes its handle before reporting out of memory,
+; a file larger than the heap can give closes its handle before reporting out of memory,
 ; so a caught error leaves no file locked
     mov rcx, [fsize]
-    add rcx, 16
-    and rcx, -16
-    mov rax, [heap_end]
-    sub rax, [heap_cur]
-    cmp rcx, rax
-    ja .toobig
-    mov rcx, [fsize]
     inc rcx
-    call kv_alloc
+    call kv_alloc_try
+    test rax, rax
+    jz .toobig
     mov rsi, rax
     mov dword [written], 0
     mov rcx, rbx

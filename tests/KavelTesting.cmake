@@ -1,6 +1,9 @@
 # Compiled-program tests: kavel_add_program_tests(<folder>) registers one test per
 # <name>.kv or <name>.ir in that folder (see tests/tools/run_program.py for the
-# expected files). All of them share one Wine prefix in the build folder and one
+# expected files), and a twin, stress/..., that runs it with a collection at every
+# allocation (KAVEL_GC=stress) and must give the same output: a pointer the runtime keeps
+# where the collector cannot see it shows there. A program whose <name>.env sets KAVEL_GC
+# runs in its own mode only. All of them share one Wine prefix in the build folder and one
 # persistent wineserver, started by a fixture and stopped by another.
 include_guard(GLOBAL)
 
@@ -38,5 +41,26 @@ function(kavel_add_program_tests folder)
                      ${program})
     set_tests_properties(${test} PROPERTIES FIXTURES_REQUIRED kavel_wine
                          TIMEOUT 180 LABELS program)
+    get_filename_component(stem ${program} NAME_WLE)
+    set(env_file ${dir}/${stem}.env)
+    set(own_mode "")
+    if(EXISTS ${env_file})
+      set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${env_file})
+      file(STRINGS ${env_file} own_mode REGEX "^[ \t]*KAVEL_GC=")
+    endif()
+    if(own_mode)
+      continue()
+    endif()
+    add_test(NAME stress/${rel}/${name}
+             COMMAND ${Python3_EXECUTABLE} ${KAVEL_TEST_TOOLS}/run_program.py
+                     --bin ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
+                     --prefix ${KAVEL_WINE_PREFIX}
+                     --work ${CMAKE_BINARY_DIR}/program-tests/stress/${rel}/${name}
+                     --lib ${KAVEL_MINGW_LIB}
+                     --timeout ${KAVEL_PROGRAM_TIMEOUT}
+                     --env KAVEL_GC=stress
+                     ${program})
+    set_tests_properties(stress/${rel}/${name} PROPERTIES FIXTURES_REQUIRED kavel_wine
+                         TIMEOUT 180 LABELS "program;stress")
   endforeach()
 endfunction()

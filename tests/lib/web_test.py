@@ -10,39 +10,12 @@ is killed.
 """
 import argparse
 import os
-import socket
 import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
 import web_check as web  # noqa: E402
 import time
-
-
-def connect(port, deadline):
-    while True:
-        try:
-            return socket.create_connection(("127.0.0.1", port), timeout=20)
-        except OSError:
-            if time.time() > deadline:
-                raise AssertionError("the server never accepted a connection")
-            time.sleep(0.3)
-
-
-def raw_request(port, pieces, deadline):
-    """Sends the pieces with pauses between them and returns everything until close."""
-    s = connect(port, deadline)
-    with s:
-        for k, piece in enumerate(pieces):
-            if k:
-                time.sleep(0.3)
-            s.sendall(piece)
-        data = b""
-        while True:
-            chunk = s.recv(65536)
-            if not chunk:
-                return data
-            data += chunk
 
 
 def expect(what, data, status, content_type, body):
@@ -78,18 +51,18 @@ def main():
             raise AssertionError("curl failed: %s" % curl.stderr.decode("latin-1"))
         problems += expect("/big", curl.stdout, "HTTP/1.0 200 OK",
                            "application/octet-stream", b"0123456789abcdef" * 20000)
-        pieces = raw_request(port, [b"GET /ec", b"ho?a<b&c HTTP/1.0\r\nHost: x\r\n", b"\r\n"], deadline)
+        pieces = web.raw_request(port, [b"GET /ec", b"ho?a<b&c HTTP/1.0\r\nHost: x\r\n", b"\r\n"], deadline)
         page = (b"<!DOCTYPE html>\n<html><head><title>Echo</title></head>\n<body>\n<h1>Echo</h1>\n"
                 b"a&lt;b&amp;c\n</body></html>\n")
         problems += expect("/echo in pieces", pieces, "HTTP/1.0 200 OK",
                            "text/html", page)
-        post = raw_request(port, [b"POST /echo HTTP/1.0\r\nContent-Length: 0\r\n\r\n"], deadline)
+        post = web.raw_request(port, [b"POST /echo HTTP/1.0\r\nContent-Length: 0\r\n\r\n"], deadline)
         problems += expect("POST", post, "HTTP/1.0 405 Method Not Allowed", "text/plain",
                            b"Method Not Allowed\n")
-        missing = raw_request(port, [b"GET /nowhere HTTP/1.0\r\n\r\n"], deadline)
+        missing = web.raw_request(port, [b"GET /nowhere HTTP/1.0\r\n\r\n"], deadline)
         problems += expect("/nowhere", missing, "HTTP/1.0 404 Not Found", "text/plain",
                            b"no page at /nowhere\n")
-        empty = raw_request(port, [b"\r\n\r\n"], deadline)
+        empty = web.raw_request(port, [b"\r\n\r\n"], deadline)
         problems += expect("empty", empty, "HTTP/1.0 400 Bad Request", "text/plain",
                            b"empty request\n")
         out, err = server.communicate(timeout=60)

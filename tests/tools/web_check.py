@@ -4,12 +4,40 @@ import os
 import signal
 import socket
 import subprocess
+import time
 
 
 def free_port():
     with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
+
+
+def connect(port, deadline):
+    """A connection to the server on 127.0.0.1, retried until it listens or the deadline."""
+    while True:
+        try:
+            return socket.create_connection(("127.0.0.1", port), timeout=20)
+        except OSError:
+            if time.time() > deadline:
+                raise AssertionError("the server never accepted a connection")
+            time.sleep(0.3)
+
+
+def raw_request(port, pieces, deadline):
+    """Sends the pieces with pauses between them and returns everything until close."""
+    s = connect(port, deadline)
+    with s:
+        for k, piece in enumerate(pieces):
+            if k:
+                time.sleep(0.3)
+            s.sendall(piece)
+        data = b""
+        while True:
+            chunk = s.recv(65536)
+            if not chunk:
+                return data
+            data += chunk
 
 
 def start_server(args, exe, program_args):

@@ -89,6 +89,19 @@ str_minus: db "-",0
 kv_sys_prefix: db 'cmd.exe /c "',0
 dbl_scale: dq 1000000.0
 dbl_ten: dq 10.0
+gc_env_mode: db "KAVEL_GC",0
+gc_env_max: db "KAVEL_HEAP_MAX",0
+gc_word_stress: db "stress",0
+gc_word_off: db "off",0
+gc_word_stats: db "stats",0
+gc_msg_mode: db "runtime error: KAVEL_GC must be stress, off or stats",0
+gc_msg_max: db "runtime error: KAVEL_HEAP_MAX must be a number of bytes, with an optional K, M or G",0
+gc_txt_head: db "gc: ",0
+gc_txt_count: db " collections, ",0
+gc_txt_alloc: db " bytes allocated, peak live ",0
+gc_txt_peak: db " bytes, longest pause ",0
+gc_txt_pause: db " us",0
+gc_class_size: dq 16,32,48,64,80,96,112,128,160,192,224,256,320,384,448,512,640,768,896,1024,1280,1536,1792,2048,2560,3072,3584,4096,5120,6144,7168,8192
 str_0: db "t",0
 str_1: db "a",0
 str_2: db " ",0
@@ -124,3 +137,25 @@ filepos: resq 1
 coro_ready: resq 1
 coro_current: resq 1
 sched_ctx: resq 1
+gc_base: resq 1
+gc_top: resq 1
+gc_commit: resq 1
+gc_limit: resq 1
+gc_pages: resq 1
+gc_marks: resq 1
+gc_stack_base: resq 1
+gc_mode: resq 1
+gc_stats: resq 1
+gc_try: resq 1
+gc_free: resq 32
+gc_partial: resq 32
+gc_runs: resq 1
+gc_allocated: resq 1
+gc_trigger: resq 1
+gc_live: resq 1
+gc_count: resq 1
+gc_peak: resq 1
+gc_pause: resq 1
+gc_freq: resq 1
+gc_overflow: resq 1
+bss_end:
