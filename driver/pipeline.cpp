@@ -361,7 +361,10 @@ std::uint32_t kavel_main(const std::vector<std::string>& args) {
   // gets a name Windows can start.
   d.quiet = true;
   const std::string shared = build_folder();
-  system(make_folder_command(d.host, shared));
+  // Made here rather than by a shell's mkdir: a run from the cache starts no other process
+  // before the program.
+  std::error_code ignored;
+  std::filesystem::create_directories(shared, ignored);
   d.folder = make_private_folder(shared);
   if (d.folder.empty()) {
     say(d, "[kavel] error: cannot write in the build folder " + shared);
