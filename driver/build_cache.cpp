@@ -70,18 +70,25 @@ std::string stage_folder(const std::string& stage, Host host) {
   return real.parent_path().string();
 }
 
+// Only a file can be read again by the stages: a pipe or a device read here would give
+// them nothing, or something else.
+bool read_regular_file(const std::string& path, std::string& text) {
+  std::error_code failed;
+  return fs::is_regular_file(path, failed) && read_file(path, text);
+}
+
 // The source and every file its `use` lines bring in, found as the stage in stage_dir
 // finds them: a name holding a folder as written, a bare name in the current folder when
 // it opens there, else beside the stage.
 bool source_fields(Sha256& key, const std::string& source, const std::string& stage_dir) {
   std::string text;
-  if (!read_file(source, text)) return false;
+  if (!read_regular_file(source, text)) return false;
   field(key, "source " + source, text);
   field(key, "stage folder", stage_dir);
   const UseReader reader = [&key, &stage_dir](const std::string& name, std::string& body) {
     const bool as_written = name.find_first_of("/\\") != std::string::npos || can_open(name);
     const std::string path = as_written ? name : stage_dir + "/" + name;
-    if (!read_file(path, body)) return false;
+    if (!read_regular_file(path, body)) return false;
     field(key, "use " + name + " -> " + path, body);
     return true;
   };

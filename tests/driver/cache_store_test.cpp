@@ -121,6 +121,21 @@ TEST_F(CacheStore, TheEntriesRunLeastRecentlyGoFirst) {
   EXPECT_TRUE(kvtest::fs::exists(path(cache.folder) / "notes.txt"));
 }
 
+// A source or used file that is not a file (a pipe here, with no writer, which would
+// wait for ever) is never read for a key: the stages must get it untouched.
+TEST_F(CacheStore, OnlyFilesMakeAKey) {
+  kv::ToolPaths tools;
+  kv::set_stage_paths(tools, dir.string(), kv::Host::posix);
+  spit(dir / "main.kv", "use \"piped.kv\":\nstart [ ]\n");
+  ASSERT_EQ(::mkfifo((dir / "piped.kv").c_str(), 0600), 0);
+  ASSERT_EQ(::mkfifo((dir / "pipe.kv").c_str(), 0600), 0);
+  EXPECT_EQ(kv::build_key(tools, (dir / "pipe.kv").string(), "pipe", kv::Host::posix), "");
+  EXPECT_EQ(kv::build_key(tools, (dir / "main.kv").string(), "main", kv::Host::posix), "");
+  kvtest::fs::remove(dir / "piped.kv");
+  spit(dir / "piped.kv", "fn f() -> int [ give 1: ]\n");
+  EXPECT_EQ(kv::build_key(tools, (dir / "main.kv").string(), "main", kv::Host::posix).size(), 64u);
+}
+
 TEST_F(CacheStore, OnlyAFolderOfOurOwnIsUsed) {
   const std::string saved = kv::getenv("KAVEL_CACHE");
   const std::string build = (dir / "build").string();
