@@ -75,7 +75,7 @@ TEST_F(EndToEnd, ImportLibrariesHoldExactlyTheRuntimesImports) {
   Outcome made = kvtest::run(
       dir / "io", "cd " + q(dir.string()) + " && echo hello.kv | " + bin + "/lowerir > hello.ir && echo hello.ir | " +
                       bin + "/opt > hello_opt.ir && echo hello_opt.ir | " + bin +
-                      "/emitasm > hello.asm && nasm -f win64 hello.asm -o hello.obj");
+                      "/emitasm > hello.asm && " + q(configured("NASM")) + " -f win64 hello.asm -o hello.obj");
   ASSERT_EQ(made.code, 0u) << made.err;
   auto link = [&](const std::string& libs, const std::string& exe) {
     Outcome r = kvtest::run(dir / "io", "cd " + q(dir.string()) + " && lld-link /subsystem:console /entry:kv_start "
