@@ -96,14 +96,16 @@ def nasm_o1(source):
     asm_lines = sum(1 for _ in open(asm, "rb"))
     return took, asm_lines
 
-def timed(cmd, n, env=None, **kw):
-    """Median wall time in seconds of n runs of cmd (a list), which must succeed."""
-    samples = []
+def interleaved(commands, n):
+    """Median wall times in seconds of n runs of each (cmd, env), taken in turns so that
+    every command sees the same load on the machine."""
+    samples = [[] for _ in commands]
     for _ in range(n):
-        t = time.perf_counter()
-        subprocess.run(cmd, check=True, env=env, stdout=subprocess.DEVNULL, **kw)
-        samples.append(time.perf_counter() - t)
-    return statistics.median(samples)
+        for (cmd, run_env), out in zip(commands, samples):
+            t = time.perf_counter()
+            subprocess.run(cmd, check=True, env=run_env, stdout=subprocess.DEVNULL)
+            out.append(time.perf_counter() - t)
+    return [statistics.median(s) for s in samples]
 
 def configured(key):
     for line in open(os.path.join(bin_dir, "kavel_paths.cfg")):
@@ -116,20 +118,17 @@ def links(n):
     obj = os.path.join(work, "ref.obj")
     subprocess.run([configured("NASM"), "-O1", "-f", "win64", os.path.join(work, "ref.asm"), "-o", obj], check=True)
     def link(libs):
-        return timed([configured("LINK"), "/subsystem:console", "/entry:kv_start", "/nodefaultlib", obj] + libs
-                     + ["/out:" + os.path.join(work, "linked.exe")], n)
-    ours = link([configured(k) for k in ("MSVCRT", "KERNEL32", "WS2_32")])
-    system = link([os.path.join(mingw, f) for f in ("libmsvcrt.a", "libkernel32.a", "libws2_32.a")])
-    return ours, system
+        return ([configured("LINK"), "/subsystem:console", "/entry:kv_start", "/nodefaultlib", obj] + libs
+                + ["/out:" + os.path.join(work, "linked.exe")], None)
+    return interleaved([link([configured(k) for k in ("MSVCRT", "KERNEL32", "WS2_32")]),
+                        link([os.path.join(mingw, f) for f in ("libmsvcrt.a", "libkernel32.a", "libws2_32.a")])], n)
 
 def kavel_runs(n):
     """kavel hello.kv without and with the cache, and the built program run by Wine itself."""
-    hello = os.path.join(work, "hello.kv")
-    cold = timed([os.path.join(bin_dir, "kavel"), hello], n, env=dict(env, KAVEL_CACHE="off"))
-    subprocess.run([os.path.join(bin_dir, "kavel"), hello], check=True, env=env, stdout=subprocess.DEVNULL)
-    warm = timed([os.path.join(bin_dir, "kavel"), hello], n, env=env)
-    own = timed(["wine", os.path.join(work, "linked.exe")], n)
-    return cold, warm, own
+    kavel = [os.path.join(bin_dir, "kavel"), os.path.join(work, "hello.kv")]
+    subprocess.run(kavel, check=True, env=env, stdout=subprocess.DEVNULL)  # stores it
+    return interleaved([(kavel, dict(env, KAVEL_CACHE="off")), (kavel, env),
+                        (["wine", os.path.join(work, "linked.exe")], None)], n)
 
 hello = median_of(os.path.join(work, "hello.kv"), runs)
 big = median_of(os.path.join(work, "big.kv"), 1)
