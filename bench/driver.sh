@@ -5,12 +5,16 @@
 # starts each step (it flushes each line before the step runs).
 # kavelc runs NASM with NASMENV=-O1 (jump sizes settled in one pass); NASM -O1 run
 # directly on the same assembly is shown beside the NASM step.
+# Then, in the same run: the link of hello world against the import libraries the
+# configuration names and against the mingw-w64 ones; and kavel hello.kv with its cache
+# switched off (it builds every time) and on (the second run on runs the stored program),
+# beside Wine running the built hello.exe directly, with a warm wineserver.
 # Usage: bench/driver.sh [build folder] [runs] [lines]
 #   (default: build, 3 runs of hello world with the median shown, one build of a
-#   200,000-line program)
+#   200,000-line program; the link and kavel are timed 5 times as many runs)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-${BUILD:-$root/build}}
+build=$(cd "${1:-${BUILD:-$root/build}}" && pwd)
 runs=${2:-3}
 lines=${3:-200000}
 bin=$build/bin
@@ -18,7 +22,10 @@ for t in kavelc vetter lowerir opt emitasm; do
   [ -x "$bin/$t" ] || cmake --build "$build" --target "$t" -j2 >/dev/null
 done
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+prefix=$build/wineprefix
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+trap 'python3 "$root/tests/tools/wine_fixture.py" cleanup "$prefix" > /dev/null 2>&1 || true; rm -rf "$work"' EXIT
+python3 "$root/tests/tools/wine_fixture.py" setup "$prefix" > /dev/null
 
 cat > "$work/hello.kv" <<'KV'
 start [
@@ -32,10 +39,10 @@ C
 # The 200,000-line program: the front end's generator when the tree has it.
 python3 "$root/bench/checker_gen.py" shared "$lines" "$work/big.kv" "$root/bench" 2>/dev/null
 
-python3 - "$bin" "$work" "$runs" <<'PY'
+python3 - "$bin" "$work" "$runs" "${KAVEL_MINGW_LIB:-/usr/x86_64-w64-mingw32/lib}" <<'PY'
 import os, statistics, subprocess, sys, time
 
-bin_dir, work, runs = sys.argv[1], sys.argv[2], int(sys.argv[3])
+bin_dir, work, runs, mingw = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4]
 env = dict(os.environ, TEMP=os.path.join(work, "temp"))
 steps = ["1/6  check", "2/6  lowerir", "3/6  opt  ", "4/6  cg   ", "5/6  nasm ", "6/6  link "]
 
@@ -89,11 +96,48 @@ def nasm_o1(source):
     asm_lines = sum(1 for _ in open(asm, "rb"))
     return took, asm_lines
 
+def interleaved(commands, n):
+    """Median wall times in seconds of n runs of each (cmd, env), taken in turns so that
+    every command sees the same load on the machine."""
+    samples = [[] for _ in commands]
+    for _ in range(n):
+        for (cmd, run_env), out in zip(commands, samples):
+            t = time.perf_counter()
+            subprocess.run(cmd, check=True, env=run_env, stdout=subprocess.DEVNULL)
+            out.append(time.perf_counter() - t)
+    return [statistics.median(s) for s in samples]
+
+def configured(key):
+    for line in open(os.path.join(bin_dir, "kavel_paths.cfg")):
+        if line.startswith(key + "="):
+            return line.strip()[len(key) + 1:]
+    return ""
+
+def links(n):
+    """The link of hello world's object against the configured and the mingw-w64 libraries."""
+    obj = os.path.join(work, "ref.obj")
+    subprocess.run([configured("NASM"), "-O1", "-f", "win64", os.path.join(work, "ref.asm"), "-o", obj], check=True)
+    def link(libs):
+        return ([configured("LINK"), "/subsystem:console", "/entry:kv_start", "/nodefaultlib", obj] + libs
+                + ["/out:" + os.path.join(work, "linked.exe")], None)
+    return interleaved([link([configured(k) for k in ("MSVCRT", "KERNEL32", "WS2_32")]),
+                        link([os.path.join(mingw, f) for f in ("libmsvcrt.a", "libkernel32.a", "libws2_32.a")])], n)
+
+def kavel_runs(n):
+    """kavel hello.kv without and with the cache, and the built program run by Wine itself."""
+    kavel = [os.path.join(bin_dir, "kavel"), os.path.join(work, "hello.kv")]
+    subprocess.run(kavel, check=True, env=env, stdout=subprocess.DEVNULL)  # stores it
+    return interleaved([(kavel, dict(env, KAVEL_CACHE="off")), (kavel, env),
+                        (["wine", os.path.join(work, "linked.exe")], None)], n)
+
 hello = median_of(os.path.join(work, "hello.kv"), runs)
 big = median_of(os.path.join(work, "big.kv"), 1)
 hello_o1, _ = nasm_o1(os.path.join(work, "hello.kv"))
 big_o1, big_asm_lines = nasm_o1(os.path.join(work, "big.kv"))
 gcc = gcc_hello()
+nasm_o1(os.path.join(work, "hello.kv"))  # ref.asm is hello world's again, for the link
+link_ours, link_system = links(5 * runs)
+kavel_cold, kavel_warm, own_start = kavel_runs(5 * runs)
 lines = sum(1 for _ in open(os.path.join(work, "big.kv"), "rb"))
 
 print("kavelc wall time in ms (hello world: median of %d runs; big program: one run)" % runs)
@@ -110,4 +154,12 @@ print("kavelc / gcc -O0 on hello world: %.2fx" % (hello["total"] / gcc))
 dominant = max(steps, key=lambda s: big[s])
 print("largest step on the big program: %s (%.0f%% of the total)"
       % (dominant.strip(), 100 * big[dominant] / big["total"]))
+print()
+print("link of hello world (median of %d)    configured libraries %6.1f ms, mingw-w64 %6.1f ms: %.2fx"
+      % (5 * runs, link_ours * 1000, link_system * 1000, link_system / link_ours))
+print("kavel hello.kv (median of %d)" % (5 * runs))
+print("  cache off (builds every run) %8.1f ms" % (kavel_cold * 1000))
+print("  cache on, program stored     %8.1f ms   %.1fx faster" % (kavel_warm * 1000, kavel_cold / kavel_warm))
+print("  wine hello.exe by itself     %8.1f ms   kavel adds %.1f ms (%.2fx)"
+      % (own_start * 1000, (kavel_warm - own_start) * 1000, kavel_warm / own_start))
 PY

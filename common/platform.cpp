@@ -111,6 +111,24 @@ bool make_one_folder(const std::string& path, bool& taken) {
 }
 }  // namespace
 
+// TEMP is the user's own on Windows.
+bool own_private_folder(const std::string& path) {
+  CreateDirectoryA(path.c_str(), nullptr);
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+std::string file_identity(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return "";
+  auto number = [](DWORD high, DWORD low) {
+    return std::to_string((static_cast<std::uint64_t>(high) << 32) | low);
+  };
+  return number(data.nFileSizeHigh, data.nFileSizeLow) + " " +
+         number(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime) + " " +
+         number(data.ftCreationTime.dwHighDateTime, data.ftCreationTime.dwLowDateTime);
+}
+
 #else
 
 std::string exe_dir() {
@@ -192,6 +210,23 @@ bool make_one_folder(const std::string& path, bool& taken) {
   return false;
 }
 }  // namespace
+
+bool own_private_folder(const std::string& path) {
+  ::mkdir(path.c_str(), 0700);
+  struct stat st {}, up {};
+  const std::string parent = std::filesystem::path(path).parent_path().string();
+  return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+         (st.st_mode & 022) == 0 && ::stat(parent.empty() ? "." : parent.c_str(), &up) == 0 &&
+         (up.st_uid == ::geteuid() || up.st_uid == 0) && ((up.st_mode & 002) == 0 || (up.st_mode & S_ISVTX) != 0);
+}
+
+std::string file_identity(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return "";
+  auto at = [](const struct timespec& t) { return std::to_string(t.tv_sec) + "." + std::to_string(t.tv_nsec); };
+  return std::to_string(st.st_size) + " " + at(st.st_mtim) + " " + at(st.st_ctim) + " " +
+         std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+}
 
 #endif
 

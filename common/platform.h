@@ -74,6 +74,18 @@ std::string make_private_folder(const std::string& parent);
 // Removes a folder and everything in it, quietly.
 void remove_folder(const std::string& path);
 
+// Creates the folder when it is missing (POSIX: readable and writable by this user only)
+// and says whether it is ours alone: a folder, and on POSIX owned by this user and not
+// writable by anyone else, inside a folder that nobody else can rename it out of (owned
+// by this user or by root, and not writable by others unless sticky). A shared temporary
+// folder could otherwise hand us programs that someone else put there.
+bool own_private_folder(const std::string& path);
+
+// What tells one version of a file from the next without reading it: its size and
+// modification time, and where the host keeps them, its change time, device and file
+// number (POSIX) or creation time (Windows). "" when there is no such file.
+std::string file_identity(const std::string& path);
+
 // The longest command line Windows hands a program: 32767 characters with the closing 0.
 inline constexpr std::size_t max_command_line = 32766;
 

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sys/stat.h>
 
+#include "build_cache.h"
 #include "stage_io.h"
 #include "text.h"
 
@@ -194,12 +195,16 @@ bool write_text_file(const std::string& path, const std::string& text) {
 
 }  // namespace
 
-int build(Driver& d, const std::string& source, const std::string& out, const std::string& base) {
+void default_assembler_options() {
   // NASM's default optimiser sizes every jump in extra passes over the whole module, about
   // one pass per 80 lines: a 20,000-line program took a minute. One optimising pass gives
   // the same program, a tenth larger, in linear time. The command line stays as it is; the
   // assembler reads default options from NASMENV, and a user's own setting wins.
   if (getenv("NASMENV").empty()) setenv("NASMENV", "-O1");
+}
+
+int build(Driver& d, const std::string& source, const std::string& out, const std::string& base) {
+  default_assembler_options();
   const bool shared = d.folder.empty();
   BuildNames n = build_names(out, base, shared ? build_folder() : d.folder);
   // A stage would read the first 255 bytes of a longer path and build whatever file they
@@ -308,6 +313,23 @@ void prepare_posix_runner(const ToolPaths& tools) {
   system("WINEDLLOVERRIDES='mscoree,mshtml=' " + tools.run + " wineboot --init > /dev/null 2>&1 < /dev/null");
 }
 
+// The program in the run's folder as exe: the one built last time from the same inputs
+// when the cache has it, else built now (and then stored, unless an input changed while
+// it was built).
+bool cached_or_built(Driver& d, const std::string& source, const std::string& name, const std::string& exe) {
+  const BuildCache cache = open_cache(build_folder());
+  std::string key;
+  if (!cache.folder.empty()) {
+    default_assembler_options();
+    key = build_key(d.tools, path_for_stages(source), name, d.host);
+  }
+  if (cache_fetch(cache, key, exe)) return true;
+  if (build(d, source, d.folder + "/", name) != 0) return false;
+  if (!key.empty() && build_key(d.tools, path_for_stages(source), name, d.host) == key)
+    cache_store(cache, key, exe, d.folder + "/entry.part");
+  return true;
+}
+
 }  // namespace
 
 std::uint32_t kavel_main(const std::vector<std::string>& args) {
@@ -339,7 +361,10 @@ std::uint32_t kavel_main(const std::vector<std::string>& args) {
   // gets a name Windows can start.
   d.quiet = true;
   const std::string shared = build_folder();
-  system(make_folder_command(d.host, shared));
+  // Made here rather than by a shell's mkdir: a run from the cache starts no other process
+  // before the program.
+  std::error_code ignored;
+  std::filesystem::create_directories(shared, ignored);
   d.folder = make_private_folder(shared);
   if (d.folder.empty()) {
     say(d, "[kavel] error: cannot write in the build folder " + shared);
@@ -353,7 +378,7 @@ std::uint32_t kavel_main(const std::vector<std::string>& args) {
   if (length > max_command_line) {
     say(d, "[kavel] error: the arguments make a command line of " + std::to_string(length) +
                " characters; Windows takes at most " + std::to_string(max_command_line));
-  } else if (build(d, source, d.folder + "/", name) == 0) {
+  } else if (cached_or_built(d, source, name, exe)) {
     if (d.host == Host::posix) prepare_posix_runner(d.tools);
     code = system(run_command(d.tools, exe, rest, d.host));
   }

@@ -98,6 +98,9 @@ void say(Driver& d, std::string_view line);
 // Prints the label (unless quiet), runs the command, reports a non-zero exit code.
 std::uint32_t run_step(Driver& d, const std::string& command, const std::string& label);
 
+// Sets NASMENV to the driver's default options for the assembler unless the user set it.
+void default_assembler_options();
+
 // 0 on success, 1 at the first failing step (its files stay in the build folder), or when
 // a path cannot be handed to the stages or the build folder cannot be written.
 int build(Driver& d, const std::string& source, const std::string& out, const std::string& base);

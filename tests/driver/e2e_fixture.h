@@ -22,6 +22,7 @@ inline const path programs = KAVEL_TEST_PROGRAMS;
 class EndToEnd : public ::testing::Test {
  protected:
   path dir, temp;
+  std::string more_env;  // further VAR=value words for the programs started
 
   void SetUp() override {
     dir = kvtest::fresh_folder(path(KAVEL_TEST_WORK) / "e2e");
@@ -30,7 +31,8 @@ class EndToEnd : public ::testing::Test {
   }
 
   std::string env() {
-    return "TEMP=" + q(temp.string()) + " WINEPREFIX=" + q(KAVEL_TEST_WINEPREFIX) + " WINEDEBUG=-all ";
+    return "TEMP=" + q(temp.string()) + " WINEPREFIX=" + q(KAVEL_TEST_WINEPREFIX) + " WINEDEBUG=-all " + more_env +
+           " ";
   }
   Outcome kavel(const std::vector<std::string>& args, const std::string& in = "", const path& tools = bin_dir) {
     std::string cmd = "cd " + q(dir.string()) + " && " + env() + q((tools / "kavel").string());
@@ -45,11 +47,20 @@ class EndToEnd : public ::testing::Test {
   }
   path program(const std::string& name) { return programs / (name + ".kv"); }
   path build_dir() { return temp / "kavel_build"; }
+  // What builds and runs left in the build folder, besides the runner's cache.
   std::vector<std::string> left_in_build_dir() {
     std::vector<std::string> names;
     if (kvtest::fs::exists(build_dir()))
-      for (const auto& e : kvtest::fs::directory_iterator(build_dir())) names.push_back(e.path().filename().string());
+      for (const auto& e : kvtest::fs::directory_iterator(build_dir()))
+        if (e.path().filename() != "cache") names.push_back(e.path().filename().string());
     return names;
+  }
+  path cache_dir() { return build_dir() / "cache"; }
+  std::vector<path> cache_entries() {
+    std::vector<path> entries;
+    if (kvtest::fs::exists(cache_dir()))
+      for (const auto& e : kvtest::fs::directory_iterator(cache_dir())) entries.push_back(e.path());
+    return entries;
   }
   // A toolchain folder of our own: copies of kavelc and kavel (they find the stages and
   // kavel_paths.cfg beside themselves), links to the real stages, and the given settings.

@@ -31,32 +31,40 @@ std::string result(const path& folder, size_t i) {
   return slurp(folder / (std::to_string(i) + ".out")) + "exit " + kv::trim(slurp(folder / (std::to_string(i) + ".code")));
 }
 
-// Six programs of one name, each in its folder, built and run at once, round after round;
-// then built at once by kavelc beside their sources, with a program whose IR is named like
-// another's optimised IR among them.
+// Six programs of one name, each in its folder, each run twice at once with the other
+// five, round after round: the first round builds them, the second runs them from the
+// cache, the third comes after every source changed. Then they are built at once by
+// kavelc beside their sources, with a program whose IR is named like another's
+// optimised IR among them.
 TEST_F(EndToEnd, RunsAtTheSameTimeNeverMeet) {
   const int programs_at_once = 6;
-  std::vector<std::string> sources, runs, builds;
+  std::vector<path> sources;
+  std::vector<std::string> runs, builds;
   for (int i = 0; i < programs_at_once; ++i) {
     std::string name = i == programs_at_once - 1 ? "prog_opt.kv" : "prog.kv";
     path source = dir / ("p" + std::to_string(i)) / name;
-    spit(source, program_saying("program " + std::to_string(i), 10 + i));
-    sources.push_back(source.string());
-    runs.push_back(env() + q((bin_dir / "kavel").string()) + " " + q(source.string()));
+    sources.push_back(source);
+    std::string run = env() + q((bin_dir / "kavel").string()) + " " + q(source.string());
+    runs.push_back(run);
+    runs.push_back(run);
     builds.push_back("printf '%s\\n' " + q(source.string()) + " | " + env() + q((bin_dir / "kavelc").string()));
   }
+  auto says = [](int i, int round) { return "program " + std::to_string(i) + (round < 2 ? "" : ", changed"); };
   for (int round = 0; round < 3; ++round) {
+    for (int i = 0; i < programs_at_once; ++i) spit(sources[i], program_saying(says(i, round), 10 + i));
     path results = dir / ("round" + std::to_string(round));
     run_at_once(results, runs);
-    for (int i = 0; i < programs_at_once; ++i)
-      EXPECT_EQ(result(results, i), "program " + std::to_string(i) + "\r\nexit " + std::to_string(10 + i))
-          << "round " << round;
+    for (size_t r = 0; r < runs.size(); ++r) {
+      const int i = static_cast<int>(r / 2);
+      EXPECT_EQ(result(results, r), says(i, round) + "\r\nexit " + std::to_string(10 + i)) << "round " << round;
+    }
   }
+  EXPECT_EQ(cache_entries().size(), 2u * programs_at_once);
   run_at_once(dir / "kavelc", builds);
   for (int i = 0; i < programs_at_once; ++i) {
     ASSERT_TRUE(kv::ends_with(result(dir / "kavelc", i), "exit 0")) << result(dir / "kavelc", i);
-    Outcome ran = wine(kv::replace(sources[i], ".kv", ".exe"));
-    EXPECT_EQ(ran.out, "program " + std::to_string(i) + "\r\n");
+    Outcome ran = wine(kv::replace(sources[i].string(), ".kv", ".exe"));
+    EXPECT_EQ(ran.out, says(i, 2) + "\r\n");
     EXPECT_EQ(ran.code, 10u + i);
   }
   EXPECT_EQ(left_in_build_dir(), std::vector<std::string>{});

@@ -245,11 +245,20 @@ def driver(dist, linux_bin, prefix, work, tree):
     with open(os.path.join(src, "args.kv"), "w") as f:
         f.write('start [\n    println("argc " + argc()):\n    loop i in 0 to argc() - 1 [\n'
                 '        println("[" + argv(i) + "]"):\n    ]\n    quit(7):\n]\n')
-    code, out, err = run_batch(prefix, work, "run_args",
-                               [set_temp, '%s %s a "b c" "" d' % (kavel, os.path.join(src, "args.kv"))])
-    check((code, out, err) == (7, b"argc 4\r\n[a]\r\n[b c]\r\n[]\r\n[d]\r\n", b""),
-          "kavel.exe args.kv: exit %d, %r %r" % (code, out, err))
-    check(os.listdir(build_folder) == [], "kavel.exe left files in the build folder: %s" % os.listdir(build_folder))
+    # The second run is the program the first one stored in the cache: the entry stays
+    # the same file (a build would store a new one in its place).
+    stored = []
+    for run in ("run_args", "run_args_again"):
+        code, out, err = run_batch(prefix, work, run,
+                                   [set_temp, '%s %s a "b c" "" d' % (kavel, os.path.join(src, "args.kv"))])
+        check((code, out, err) == (7, b"argc 4\r\n[a]\r\n[b c]\r\n[]\r\n[d]\r\n", b""),
+              "kavel.exe args.kv (%s): exit %d, %r %r" % (run, code, out, err))
+        check(os.listdir(build_folder) == ["cache"],
+              "kavel.exe left files in the build folder: %s" % os.listdir(build_folder))
+        entries = os.listdir(os.path.join(build_folder, "cache"))
+        check(len(entries) == 1 and entries[0].endswith(".entry"), "kavel.exe's cache holds %s" % entries)
+        stored += [os.stat(os.path.join(build_folder, "cache", e)).st_ino for e in entries]
+    check(len(set(stored)) == 1, "kavel.exe built args.kv again instead of running the stored program")
 
     code, out, err = run_batch(prefix, work, "version", [kavel + " --version"])
     check((code, out) == (0, b"Kavel Compiler v1.0.0\r\nTarget: Windows x86-64\r\n"), "kavel.exe --version: %d %r" % (code, out))
