@@ -11,6 +11,12 @@ kv_user_main:
     pop rax
     test rbx, rbx
     jz kv_div0
+    mov rcx, rax
+    neg rcx
+    cmp rbx, -1
+    cmove rax, rcx
+    mov ecx, 1
+    cmove rbx, rcx
     cqo
     idiv rbx
     push rax
