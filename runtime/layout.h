@@ -37,6 +37,8 @@ static_assert(KV_CORO_EXC_RSP == KV_CORO_EXC_RBP + 8 * KV_HANDLER_LIMIT &&
               KV_CORO_CONTEXT == KV_CORO_EXC_TGT + 8 * KV_HANDLER_LIMIT);
 // Two slots at the top of a new stack: the function's address and kv_coro_finish's.
 static_assert(KV_CORO_STACK_TOP == KV_CORO_STACK - 16);
+// The guard page, and the partial page the block may start with, leave most of the stack.
+static_assert(KV_CORO_GUARD % KV_PAGE == 0 && KV_CORO_GUARD + 2 * KV_PAGE <= KV_CORO_STACK / 4);
 static_assert(KV_HEAP_SIZE <= KV_HEAP_RESERVE && KV_CAPACITY_LIMIT * 8 > KV_HEAP_SIZE);
 
 }  // namespace kv::layout

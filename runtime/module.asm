@@ -5,10 +5,11 @@
 
 ; ---- header
 ; Every Windows function the runtime calls (WSAGetLastError is declared though nothing
-; calls it); only the runtime and the built-in quit (ExitProcess) call them.
+; calls it); only the runtime and the built-in quit (ExitProcess) call them. The last two
+; on the kernel32 line are kv_start's, for the fault handler.
 default rel
 global kv_start
-extern GetStdHandle, WriteFile, ReadFile, ExitProcess, VirtualAlloc, CreateFileA, GetFileSizeEx, CloseHandle, GetTickCount, CreateProcessA, WaitForSingleObject, GetExitCodeProcess, GetCommandLineA, SetFilePointerEx, GetEnvironmentVariableA, GetModuleFileNameA
+extern GetStdHandle, WriteFile, ReadFile, ExitProcess, VirtualAlloc, CreateFileA, GetFileSizeEx, CloseHandle, GetTickCount, CreateProcessA, WaitForSingleObject, GetExitCodeProcess, GetCommandLineA, SetFilePointerEx, GetEnvironmentVariableA, GetModuleFileNameA, AddVectoredExceptionHandler, SetThreadStackGuarantee
 extern WSAStartup, WSAGetLastError, socket, bind, listen, accept, recv, send, closesocket, shutdown
 section .text
 
@@ -61,3 +62,6 @@ filepos: resq 1
 coro_ready: resq 1
 coro_current: resq 1
 sched_ctx: resq 1
+; the stack kv_fault reports a fault on, and 1 once it has taken one
+fault_stack: resb KV_FAULT_STACK
+fault_taken: resq 1

@@ -552,3 +552,67 @@ kv_sock_close:
     pop rbx
     pop rbp
     ret
+
+; ---- kv_fault
+; The program's exception handler, registered by kv_start ahead of any other: it turns
+; the faults a program can run into into runtime errors with a message. Stack exhaustion
+; (the main stack overflowing, or a running coroutine touching the guard page of its
+; stack) resumes at kv_nostack; an access violation in the program's own code resumes at
+; kv_badmem. Both resume on fault_stack, as the faulting stack may have no room left, and
+; with the handler stack cleared: a catch block cannot go on sanely from a spent stack or
+; from a routine stopped half-way, so these errors always end the program. Everything
+; else, faults in system code (which may handle its own) and a second fault while one is
+; being reported, go on to the system.
+; in:      rcx = the exception pointers: the record (its code at 0, the address of the
+;          faulting instruction at 16), then the context (rsp at 152, rip at 248)
+; out:     eax = -1 to resume with the changed context, 0 to pass the exception on
+; changes: rax, rdx, r8, flags
+; errors:  none
+; entry:   called by Windows on the faulting stack, which may have little room left: the
+;          routine uses none of its own
+kv_fault:
+    cmp qword [fault_taken], 0
+    jne .pass
+    mov rax, [rcx]
+    mov edx, [rax]
+    lea r8, [kv_nostack]
+    cmp edx, 0xC00000FD
+    je .take
+    cmp edx, 0x80000001
+    je .guard
+    cmp edx, 0xC0000005
+    jne .pass
+; an access violation is the program's own when the faulting instruction lies in its
+; image: the base from the process block, the size from the image's PE header
+    mov rdx, [rax+16]
+    mov rax, [gs:0x60]
+    mov rax, [rax+16]
+    cmp rdx, rax
+    jb .pass
+    mov r8d, [rax+60]
+    mov r8d, [rax+r8+80]
+    add rax, r8
+    cmp rdx, rax
+    jae .pass
+    lea r8, [kv_badmem]
+    jmp .take
+; only coroutine stacks have guard pages that reach the program: the main stack's are
+; handled by Windows itself
+.guard:
+    mov rax, [coro_current]
+    test rax, rax
+    jz .pass
+    cmp rax, [sched_ctx]
+    je .pass
+.take:
+    mov qword [fault_taken], 1
+    mov qword [g_exc_top], 0
+    mov rax, [rcx+8]
+    mov [rax+248], r8
+    lea rdx, [fault_stack+KV_FAULT_STACK]
+    mov [rax+152], rdx
+    mov eax, -1
+    ret
+.pass:
+    xor eax, eax
+    ret

@@ -96,16 +96,17 @@ TEST(Module, HeaderStartupAndSectionsInOrder) {
   EXPECT_EQ(lines[4], "section .text");
   EXPECT_EQ(lines[5], "kv_start:");
   EXPECT_EQ(lines[6], "    sub rsp, 40");
-  EXPECT_EQ(lines[29], "    call kv_user_main");
-  EXPECT_EQ(lines[31], "    call ExitProcess");
-  EXPECT_EQ(lines[32], "kv_user_main:");
+  EXPECT_EQ(lines[35], "    call kv_user_main");
+  EXPECT_EQ(lines[37], "    call ExitProcess");
+  EXPECT_EQ(lines[38], "kv_user_main:");
   auto data = section(m, "section .data", "section .bss");
   ASSERT_GE(data.size(), 8u);
   EXPECT_EQ(data[5], "kv_sys_prefix: db 'cmd.exe /c \"',0");
   EXPECT_EQ(data[7], "dbl_ten: dq 10.0");
   auto bss = section(m, "section .bss", "");
-  ASSERT_EQ(bss.size(), 20u);
+  ASSERT_EQ(bss.size(), 22u);
   EXPECT_EQ(bss[19], "sched_ctx: resq 1");
+  EXPECT_EQ(bss[21], "fault_taken: resq 1");
 }
 
 TEST(Module, EmptyProgramReturnsFromItsBody) {
@@ -118,7 +119,7 @@ TEST(Module, EmptyProgramReturnsFromItsBody) {
 TEST(Module, ErrorExitsFollowTheRuntimeAndInternEachMessage) {
   std::string m = kv::emit_module_with_runtime("main\nSTR runtime error: out of memory\nPOP\nHALT\nend\n", kTinyRuntime);
   auto exits = section(m, "kv_div0:", "section .data");
-  ASSERT_EQ(exits.size(), 7u * 23u);
+  ASSERT_EQ(exits.size(), 9u * 23u);
   EXPECT_EQ(exits[1], "    lea rcx, [str_1]");
   EXPECT_EQ(exits[15], ".noh: lea rcx, [str_1]");
   EXPECT_EQ(exits[22], "    call ExitProcess");
@@ -127,7 +128,7 @@ TEST(Module, ErrorExitsFollowTheRuntimeAndInternEachMessage) {
   EXPECT_EQ(exits[4 * 23 + 1], "    lea rcx, [str_0]");
   EXPECT_EQ(exits[6 * 23 + 1], "    lea rcx, [str_6]");
   auto data = section(m, "section .data", "section .bss");
-  ASSERT_EQ(data.size(), 8u + 7u);
+  ASSERT_EQ(data.size(), 8u + 9u);
   EXPECT_EQ(data[8], "str_0: db \"runtime error: out of memory\",0");
   EXPECT_EQ(data[14], "str_6: db \"runtime error: map key not found\",0");
 }
@@ -158,12 +159,13 @@ TEST(RuntimeText, CommentsBlanksIndentationAndPoolLabels) {
 TEST(RuntimeText, EmbeddedRuntimeInternsBracesBeforeTheMessages) {
   std::string m = kv::emit_module("");
   auto data = section(m, "section .data", "section .bss");
-  ASSERT_EQ(data.size(), 8u + 10u);
+  ASSERT_EQ(data.size(), 8u + 12u);
   EXPECT_EQ(data[8], "str_0: db \"{\",0");
   EXPECT_EQ(data[9], "str_1: db \", \",0");
   EXPECT_EQ(data[10], "str_2: db \"}\",0");
   EXPECT_EQ(data[11], "str_3: db \"runtime error: division by zero\",0");
   EXPECT_EQ(data[17], "str_9: db \"runtime error: map key not found\",0");
+  EXPECT_EQ(data[19], "str_11: db \"runtime error: invalid memory access\",0");
   // The runtime block starts with the allocator, exactly as every module carries it.
   EXPECT_EQ(join(section(m, "kv_alloc:", "kv_strlen:")),
             "kv_alloc:|    add rcx, 15|    and rcx, -16|    mov rax, [heap_cur]|    lea r10, [rax+rcx]|"

@@ -27,7 +27,8 @@ if p.stderr != prompt:
     failures.append("standard error was %r" % p.stderr)
 if not p.stdout.startswith(b"default rel\r\nglobal kv_start\r\n") or b"Kavel IR" in p.stdout:
     failures.append("standard output does not hold the module alone")
-if not p.stdout.endswith(b"sched_ctx: resq 1\r\n"):
+bss = p.stdout.rpartition(b"\r\nsection .bss\r\n")[2].split(b"\r\n")
+if bss[-1] != b"" or not all(b": res" in cell for cell in bss[:-1]) or b"sched_ctx: resq 1" not in bss:
     failures.append("the module does not end with the bss section")
 
 # Only trailing CR and LF are removed from the path.

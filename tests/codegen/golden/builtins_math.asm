@@ -123,6 +123,8 @@ str_7: db "runtime error: text is not a number",0
 str_8: db "runtime error: out of memory",0
 str_9: db "runtime error: cannot open file",0
 str_10: db "runtime error: map key not found",0
+str_11: db "runtime error: stack overflow",0
+str_12: db "runtime error: invalid memory access",0
 dbl_0: dq -2.5
 dbl_1: dq 2.5
 dbl_2: dq 1.5
@@ -146,3 +148,5 @@ filepos: resq 1
 coro_ready: resq 1
 coro_current: resq 1
 sched_ctx: resq 1
+fault_stack: resb 65536
+fault_taken: resq 1

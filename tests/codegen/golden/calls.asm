@@ -147,6 +147,8 @@ str_8: db "runtime error: text is not a number",0
 str_9: db "runtime error: out of memory",0
 str_10: db "runtime error: cannot open file",0
 str_11: db "runtime error: map key not found",0
+str_12: db "runtime error: stack overflow",0
+str_13: db "runtime error: invalid memory access",0
 dbl_0: dq 2.0
 section .bss
 stdout_h: resq 1
@@ -168,3 +170,5 @@ filepos: resq 1
 coro_ready: resq 1
 coro_current: resq 1
 sched_ctx: resq 1
+fault_stack: resb 65536
+fault_taken: resq 1

@@ -164,6 +164,8 @@ str_12: db "runtime error: text is not a number",0
 str_13: db "runtime error: out of memory",0
 str_14: db "runtime error: cannot open file",0
 str_15: db "runtime error: map key not found",0
+str_16: db "runtime error: stack overflow",0
+str_17: db "runtime error: invalid memory access",0
 section .bss
 stdout_h: resq 1
 stderr_h: resq 1
@@ -184,6 +186,8 @@ filepos: resq 1
 coro_ready: resq 1
 coro_current: resq 1
 sched_ctx: resq 1
+fault_stack: resb 65536
+fault_taken: resq 1
 kv_g_m: resq 1
 kv_g_e: resq 1
 kv_g_ints: resq 1

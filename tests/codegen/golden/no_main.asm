@@ -41,6 +41,8 @@ str_6: db "runtime error: text is not a number",0
 str_7: db "runtime error: out of memory",0
 str_8: db "runtime error: cannot open file",0
 str_9: db "runtime error: map key not found",0
+str_10: db "runtime error: stack overflow",0
+str_11: db "runtime error: invalid memory access",0
 section .bss
 stdout_h: resq 1
 stderr_h: resq 1
@@ -61,4 +63,6 @@ filepos: resq 1
 coro_ready: resq 1
 coro_current: resq 1
 sched_ctx: resq 1
+fault_stack: resb 65536
+fault_taken: resq 1
 kv_g_x: resq 1

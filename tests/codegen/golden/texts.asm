@@ -137,6 +137,8 @@ str_13: db "runtime error: text is not a number",0
 str_14: db "runtime error: out of memory",0
 str_15: db "runtime error: cannot open file",0
 str_16: db "runtime error: map key not found",0
+str_17: db "runtime error: stack overflow",0
+str_18: db "runtime error: invalid memory access",0
 dbl_0: dq 1.5
 dbl_1: dq 0.5
 dbl_2: dq 2.5
@@ -160,3 +162,5 @@ filepos: resq 1
 coro_ready: resq 1
 coro_current: resq 1
 sched_ctx: resq 1
+fault_stack: resb 65536
+fault_taken: resq 1
