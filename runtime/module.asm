@@ -62,6 +62,12 @@ filepos: resq 1
 coro_ready: resq 1
 coro_current: resq 1
 sched_ctx: resq 1
+; the input buffer of kv_readline: the block, its size, the bytes read into it and the
+; first of them not yet returned
+in_buf: resq 1
+in_cap: resq 1
+in_len: resq 1
+in_pos: resq 1
 ; the stack kv_fault reports a fault on, and 1 once it has taken one
 fault_stack: resb KV_FAULT_STACK
 fault_taken: resq 1

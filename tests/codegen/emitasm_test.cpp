@@ -104,9 +104,9 @@ TEST(Module, HeaderStartupAndSectionsInOrder) {
   EXPECT_EQ(data[5], "kv_sys_prefix: db 'cmd.exe /c \"',0");
   EXPECT_EQ(data[7], "dbl_ten: dq 10.0");
   auto bss = section(m, "section .bss", "");
-  ASSERT_EQ(bss.size(), 22u);
+  ASSERT_EQ(bss.size(), 26u);
   EXPECT_EQ(bss[19], "sched_ctx: resq 1");
-  EXPECT_EQ(bss[21], "fault_taken: resq 1");
+  EXPECT_EQ(bss[25], "fault_taken: resq 1");
 }
 
 TEST(Module, EmptyProgramReturnsFromItsBody) {

@@ -204,6 +204,10 @@ filepos: resq 1
 coro_ready: resq 1
 coro_current: resq 1
 sched_ctx: resq 1
+in_buf: resq 1
+in_cap: resq 1
+in_len: resq 1
+in_pos: resq 1
 fault_stack: resb 65536
 fault_taken: resq 1
 kv_g_m: resq 1
