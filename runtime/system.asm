@@ -405,10 +405,11 @@ kv_exedir:
 
 ; ---- kv_sock_listen
 ; A TCP socket listening on a port of every local address (backlog 8), with Winsock 2.2
-; started first.
+; started first. Only the port's low 16 bits count. When the port cannot be had (in use,
+; or not allowed) the socket is closed again: a program must not go on to accept on a
+; socket that listens nowhere.
 ; in:      rcx = port
-; out:     rax = socket, all ones when none could be made (a failed bind or listen is not
-;          reported)
+; out:     rax = socket; all ones (-1) when no socket could be made, bound or set to listen
 ; changes: rax, rcx, rdx, r8-r11, xmm0-xmm5, flags
 ; errors:  none
 kv_sock_listen:
@@ -427,6 +428,8 @@ kv_sock_listen:
     mov r8d, 6
     call socket
     mov rbx, rax
+    cmp rax, -1
+    je .done
     mov word [rsp+32], 2
     mov eax, esi
     rol ax, 8
@@ -437,15 +440,25 @@ kv_sock_listen:
     lea rdx, [rsp+32]
     mov r8d, 16
     call bind
+    test eax, eax
+    jnz .refused
     mov rcx, rbx
     mov edx, 8
     call listen
+    test eax, eax
+    jnz .refused
     mov rax, rbx
+.done:
     lea rsp, [rbp-16]
     pop rsi
     pop rbx
     pop rbp
     ret
+.refused:
+    mov rcx, rbx
+    call closesocket
+    mov rax, -1
+    jmp .done
 
 ; ---- kv_sock_accept
 ; Waits for the next connection on a listening socket.
