@@ -27,7 +27,7 @@ int run() {
   if (!kv::read_file(path, source)) kv::fail_cannot_open();
   kv::Expansion expansion;
   try {
-    expansion = kv::expand_uses(path, std::move(source), kv::read_used_file);
+    expansion = kv::expand_uses(path, std::move(source), kv::used_file_reader(path));
   } catch (const kv::CannotOpenFile&) {
     kv::fail_cannot_open();
   }

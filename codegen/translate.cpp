@@ -113,6 +113,14 @@ void int_bin(Gen& g, std::string_view op) {
   } else if (op == "/" || op == "%") {
     g.ins("test rbx, rbx");
     g.ins("jz kv_div0");
+    // Dividing by -1 is dividing the negated value by 1: the smallest integer wraps to
+    // itself with remainder 0 instead of trapping in idiv.
+    g.ins("mov rcx, rax");
+    g.ins("neg rcx");
+    g.ins("cmp rbx, -1");
+    g.ins("cmove rax, rcx");
+    g.ins("mov ecx, 1");
+    g.ins("cmove rbx, rcx");
     g.ins("cqo");
     g.ins("idiv rbx");
     if (op == "%") g.ins("mov rax, rdx");

@@ -11,8 +11,10 @@
 
 namespace kv {
 
-bool read_used_file(const std::string& name, std::string& text) {
-  return read_file(resolve_use_path(name), text);
+UseReader used_file_reader(const std::string& main_path) {
+  return [main_path](const std::string& name, std::string& text) {
+    return read_file(resolve_use_path(name, main_path), text);
+  };
 }
 
 namespace {
@@ -143,9 +145,25 @@ std::string source_location(const Expansion& ex, size_t position) {
   return ex.files[static_cast<size_t>(file)] + ":" + number;
 }
 
-std::string resolve_use_path(const std::string& name) {
-  if (name.find_first_of("/\\") != std::string::npos) return name;
+namespace {
+
+bool is_absolute(const std::string& name) {
+  return (!name.empty() && (name[0] == '/' || name[0] == '\\')) || (name.size() > 1 && name[1] == ':');
+}
+
+// The folder part of a path with its last separator ("sub/" of "sub/main.kv"), or "".
+std::string folder_of(const std::string& path) {
+  const size_t sep = path.find_last_of("/\\");
+  return sep == std::string::npos ? std::string() : path.substr(0, sep + 1);
+}
+
+}  // namespace
+
+std::string resolve_use_path(const std::string& name, const std::string& main_path) {
   if (can_open(name)) return name;
+  const std::string folder = folder_of(main_path);
+  if (!folder.empty() && !is_absolute(name) && can_open(folder + name)) return folder + name;
+  if (name.find_first_of("/\\") != std::string::npos) return name;
   return exe_dir() + "/" + name;
 }
 

@@ -23,8 +23,9 @@ struct CannotOpenFile : std::runtime_error {
 // the quotes. False when it cannot be opened. Tests and fuzzers read from memory.
 using UseReader = std::function<bool(const std::string& name, std::string& text)>;
 
-// The reader of the real programs: resolve_use_path, then the whole file.
-bool read_used_file(const std::string& name, std::string& text);
+// The reader of the real programs for the main source at main_path: resolve_use_path,
+// then the whole file.
+UseReader used_file_reader(const std::string& main_path);
 
 // The source after `use` expansion, with the origin of every line.
 struct Expansion {
@@ -54,9 +55,12 @@ int64_t line_of(const Expansion& ex, size_t position);
 // "line N" for the main file, "<name as written>:N" for a used file.
 std::string source_location(const Expansion& ex, size_t position);
 
-// A name holding "/" or "\" is used as written; a bare name that opens in the current
-// folder is used as written; otherwise it is looked for beside the running executable.
-std::string resolve_use_path(const std::string& name);
+// Where a used name is read from: as written when it opens (a relative name from the
+// current folder, which keeps priority); else, for a relative name, from the folder of
+// the main source at main_path when it opens there, so `kavel sub/main.kv` finds
+// sub/helper.kv; else a name holding "/" or "\" stays as written, and a bare name is
+// looked for beside the running executable (std.kv, kavelweb.kv).
+std::string resolve_use_path(const std::string& name, const std::string& main_path);
 
 // Removes the first "start [" block (brackets counted without regard to strings or
 // comments); an unbalanced block removes everything from "start [" on.

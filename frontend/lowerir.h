@@ -27,13 +27,14 @@ class StringSink : public Sink {
   void diag(std::string_view message) override;
 };
 
-// How `use` paths are resolved and files read; the host version uses the file system,
-// tests and the fuzzer give an in-memory one.
+// How `use` paths are resolved and files read; the host version uses the file system
+// (resolve_use_path for the main source at main_path), tests and the fuzzer give an
+// in-memory one.
 struct FileAccess {
   std::function<std::string(const std::string& name)> resolve;
   std::function<bool(const std::string& path, std::string& text)> read;
 };
-FileAccess host_files();
+FileAccess host_files(const std::string& main_path);
 
 // Interpolations inside interpolations re-lex their text once per level; the bound keeps
 // the work linear in the source size.

@@ -38,7 +38,7 @@ int main() {
   const std::string path = kv::read_input_line();
   StreamSink sink;
   try {
-    kv::frontend::run_stage(path, sink, kv::frontend::host_files());
+    kv::frontend::run_stage(path, sink, kv::frontend::host_files(path));
   } catch (const kv::CannotOpenFile&) {
     sink.flush_err();
     kv::fail_cannot_open();

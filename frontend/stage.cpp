@@ -19,9 +19,9 @@ void StringSink::diag(std::string_view message) {
   err.append("\r\n");
 }
 
-FileAccess host_files() {
+FileAccess host_files(const std::string& main_path) {
   return FileAccess{
-      [](const std::string& name) { return kv::resolve_use_path(name); },
+      [main_path](const std::string& name) { return kv::resolve_use_path(name, main_path); },
       [](const std::string& path, std::string& text) { return kv::read_file(path, text); }};
 }
 

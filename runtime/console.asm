@@ -3,47 +3,129 @@
 ; still report that the heap is full.
 
 ; ---- kv_readline
-; One line of standard input: a single read of at most 255 bytes, with its trailing CR and
-; LF bytes removed.
+; One line of standard input, of any length, without its line end: the bytes up to the
+; next LF, less the CR bytes right before it; at the end of the input, what is left
+; without an LF, then the empty text. Reads go through the input buffer: in_buf (a heap
+; block of in_cap bytes, made by the first call, twice as large whenever a line fills
+; it), of which the bytes from in_pos up to in_len are read but not yet returned, so what
+; a read brings beyond the line waits for the next call. A console delivers a line a
+; read; a pipe or a file whatever is there.
 ; in:      nothing
-; out:     rax = a new text (in a 256-byte block)
+; out:     rax = a new text
 ; changes: rax, rcx, rdx, r8-r11, xmm0-xmm5, flags
 ; errors:  kv_oom
 kv_readline:
     push rbp
     mov rbp, rsp
     push rbx
+    push rsi
+    push rdi
     and rsp, -16
     sub rsp, 48
-    mov ecx, 256
+    mov rbx, [in_buf]
+    test rbx, rbx
+    jnz .held
+    mov ecx, KV_INPUT_CHUNK
     call kv_alloc
     mov rbx, rax
+    mov [in_buf], rax
+    mov qword [in_cap], KV_INPUT_CHUNK
+; rsi runs over the held bytes looking for the LF
+.held:
+    mov rsi, [in_pos]
+.scan:
+    cmp rsi, [in_len]
+    jae .more
+    cmp byte [rbx+rsi], 10
+    je .line
+    inc rsi
+    jmp .scan
+; no LF yet: the held bytes move to the front of the buffer, or of one twice as large
+; when they fill it, and a read appends to them
+.more:
+    mov r8, [in_len]
+    sub r8, [in_pos]
+    mov rdi, rbx
+    cmp r8, [in_cap]
+    jb .move
+    lea rcx, [r8+r8]
+    call kv_alloc
+    mov rdi, rax
+    mov [in_buf], rax
+    shl qword [in_cap], 1
+.move:
+    mov rcx, [in_pos]
+    xor edx, edx
+.front:
+    cmp rdx, r8
+    jae .moved
+    mov al, [rbx+rcx]
+    mov [rdi+rdx], al
+    inc rcx
+    inc rdx
+    jmp .front
+.moved:
+    mov rbx, rdi
+    mov [in_len], r8
+    mov qword [in_pos], 0
+    mov rsi, r8
+.read:
     mov qword [written], 0
     mov rcx, [stdin_h]
-    mov rdx, rbx
-    mov r8d, 255
+    lea rdx, [rbx+rsi]
+    mov r8, [in_cap]
+    sub r8, rsi
     lea r9, [written]
     mov qword [rsp+32], 0
     call ReadFile
     mov eax, [written]
-    cmp eax, 255
-    jbe .trim
-    xor eax, eax
+    mov rcx, [in_cap]
+    sub rcx, rsi
+    cmp rax, rcx
+    ja .end
+    test rax, rax
+    jz .end
+    add [in_len], rax
+    jmp .scan
+; the end of the input (or a failed read): the held bytes are the last line
+.end:
+    mov rsi, [in_len]
+    mov rdi, rsi
+    jmp .cut
+.line:
+    lea rdi, [rsi+1]
+; the line is the bytes from in_pos up to rsi, less its trailing CR bytes; the next one
+; starts at rdi
+.cut:
+    mov rdx, [in_pos]
+    mov [in_pos], rdi
 .trim:
-    test eax, eax
-    jz .close
-    movzx ecx, byte [rbx+rax-1]
-    cmp ecx, 13
-    je .drop
-    cmp ecx, 10
-    jne .close
-.drop:
-    dec eax
+    cmp rsi, rdx
+    jbe .copy
+    cmp byte [rbx+rsi-1], 13
+    jne .copy
+    dec rsi
     jmp .trim
+.copy:
+    mov rdi, rdx
+    mov rcx, rsi
+    sub rcx, rdi
+    inc rcx
+    call kv_alloc
+    mov rcx, rax
+.byte:
+    cmp rdi, rsi
+    jae .close
+    mov dl, [rbx+rdi]
+    mov [rcx], dl
+    inc rdi
+    inc rcx
+    jmp .byte
 .close:
-    mov byte [rbx+rax], 0
-    mov rax, rbx
-    lea rsp, [rbp-8]
+    mov byte [rcx], 0
+    lea rsp, [rbp-24]
+    pop rdi
+    pop rsi
     pop rbx
     pop rbp
     ret

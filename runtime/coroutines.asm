@@ -108,7 +108,9 @@ kv_coro_switch:
 ; Creates a coroutine for a function and appends its context to coro_ready (made with room
 ; for 8 by the first spawn). The function gets a stack of KV_CORO_STACK bytes of its own
 ; and no arguments. The context and the stack are blocks of their own kinds, so that the
-; collector scans the stack's used part while the coroutine has not finished.
+; collector scans the stack's used part while the coroutine has not finished. The low end
+; of the stack is a no-access page and, KV_CORO_GUARD above it, a guard page, so an overrun
+; ends the program as a stack overflow.
 ; in:      rcx = function address
 ; out:     nothing
 ; changes: rax, rcx, rdx, r8-r11, xmm0-xmm5, flags
@@ -150,6 +152,16 @@ kv_coro_spawn:
     mov edx, 4096
     mov r8d, 0x1000
     mov r9d, 1
+    call VirtualAlloc
+; KV_CORO_GUARD above it, a guard page: the first touch of it is reported to kv_fault as
+; a stack overflow, while the writable page under it holds what Windows writes then
+    mov rcx, [rsi]
+    sub rcx, KV_CORO_STACK_TOP - KV_PAGE + 1
+    and rcx, -KV_PAGE
+    add rcx, KV_CORO_GUARD
+    mov edx, KV_PAGE
+    mov r8d, 0x1000
+    mov r9d, 0x104
     call VirtualAlloc
     mov rcx, [coro_ready]
     test rcx, rcx

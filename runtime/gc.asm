@@ -360,7 +360,7 @@ kv_gc_rescan:
 ; Frees what the mark left unmarked. In a small span the allocation bits become the mark
 ; bits; a span with no block left is freed whole, one with some free block goes on its
 ; class's list. A large span is freed when its block is not marked; a coroutine stack's
-; guard page is made ordinary memory again first. Free pages next to each other join into
+; guard pages are made ordinary memory again first. Free pages next to each other join into
 ; one run, and the runs are listed in address order. Every mark bit ends clear.
 ; in:      nothing
 ; out:     rax = bytes of the blocks that stay
@@ -466,8 +466,10 @@ kv_gc_sweep:
     mov qword [rbx+KV_PG_ALLOC], 0
     cmp qword [rbx+KV_PG_KIND], KV_GC_STACK
     jne .free
+; its no-access page, and the guard page KV_CORO_GUARD above it if never touched,
+; become ordinary memory again, with the page between them
     mov rcx, [rbx+KV_PG_SPAN]
-    mov edx, KV_PAGE
+    mov edx, KV_CORO_GUARD + KV_PAGE
     mov r8d, 0x1000
     mov r9d, 4
     call VirtualAlloc

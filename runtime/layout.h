@@ -46,5 +46,7 @@ static_assert(KV_PG_SPAN == 0 && KV_PG_KIND + 8 == KV_PG_ALLOC);
 static_assert(KV_SPAN == KV_SPAN_PAGES * KV_PAGE && KV_SPAN <= 65536 && KV_SMALL_MAX <= 8192);
 static_assert(KV_CLASSES == 8 + 4 * (13 - 7) && KV_SMALL_MAX == 1 << 13);
 static_assert(KV_GC_CHUNK % 8 == 0 && KV_MARK_BYTES % 16 == 0 && KV_COMMIT_STEP % KV_SPAN == 0);
+// The guard page, and the partial page the block may start with, leave most of the stack.
+static_assert(KV_CORO_GUARD % KV_PAGE == 0 && KV_CORO_GUARD + 2 * KV_PAGE <= KV_CORO_STACK / 4);
 
 }  // namespace kv::layout

@@ -5,11 +5,13 @@
 
 ; ---- header
 ; Every Windows function the runtime calls (WSAGetLastError is declared though nothing
-; calls it); only the runtime calls them. GlobalMemoryStatusEx gives the heap's default
-; limit; QueryPerformanceCounter and QueryPerformanceFrequency time the collector's pauses.
+; calls it); only the runtime calls them.
+; GlobalMemoryStatusEx gives the heap's default limit; QueryPerformanceCounter and
+; QueryPerformanceFrequency time the collector's pauses; the last two are kv_start's, for
+; the fault handler.
 default rel
 global kv_start
-extern GetStdHandle, WriteFile, ReadFile, ExitProcess, VirtualAlloc, CreateFileA, GetFileSizeEx, CloseHandle, GetTickCount, CreateProcessA, WaitForSingleObject, GetExitCodeProcess, GetCommandLineA, SetFilePointerEx, GetEnvironmentVariableA, GetModuleFileNameA, GlobalMemoryStatusEx, QueryPerformanceCounter, QueryPerformanceFrequency
+extern GetStdHandle, WriteFile, ReadFile, ExitProcess, VirtualAlloc, CreateFileA, GetFileSizeEx, CloseHandle, GetTickCount, CreateProcessA, WaitForSingleObject, GetExitCodeProcess, GetCommandLineA, SetFilePointerEx, GetEnvironmentVariableA, GetModuleFileNameA, GlobalMemoryStatusEx, QueryPerformanceCounter, QueryPerformanceFrequency, AddVectoredExceptionHandler, SetThreadStackGuarantee
 extern WSAStartup, WSAGetLastError, socket, bind, listen, accept, recv, send, closesocket, shutdown
 section .text
 
@@ -49,6 +51,9 @@ gc_class_size: dq 16,32,48,64,80,96,112,128,160,192,224,256,320,384,448,512,640,
 ; ---- bss
 ; The runtime's cells, all zero at start-up, before the program's globals.
 section .bss
+; the stack kv_fault reports a fault on; it comes before stdout_h, where the collector's
+; scan of the cells starts, because it holds no heap address worth keeping
+fault_stack: resb KV_FAULT_STACK
 ; the standard handles, set by kv_start
 stdout_h: resq 1
 stderr_h: resq 1
@@ -109,3 +114,11 @@ gc_peak: resq 1
 gc_pause: resq 1
 gc_freq: resq 1
 gc_overflow: resq 1
+; the input buffer of kv_readline: the block, its size, the bytes read into it and the
+; first of them not yet returned
+in_buf: resq 1
+in_cap: resq 1
+in_len: resq 1
+in_pos: resq 1
+; 1 once kv_fault has taken a fault
+fault_taken: resq 1

@@ -1,11 +1,13 @@
 ; Start-up, heap and runtime errors: the entry point kv_start, kv_alloc (its slow path,
-; the allocator, is heap.asm's), the argument list, and the seven error exits, written
-; from one template and its table.
+; the allocator, is heap.asm's), the argument list, and the error exits, written from one
+; template and its table.
 
 ; ---- kv_start
 ; The process entry point, written at the head of the text section: fetches the three
-; standard handles, sets up the heap (kv_heap_init), makes the last error the empty text,
-; builds the argument list, runs the program body and exits with code 0 when it returns.
+; standard handles, registers kv_fault (so stack exhaustion and memory faults end the
+; program with a message), sets up the heap (kv_heap_init), makes the last error the empty
+; text, builds the argument list, runs the program body and exits with code 0 when it
+; returns.
 ; in:      nothing (entered from Windows)
 ; out:     does not return
 ; changes: everything
@@ -22,6 +24,14 @@ kv_start:
     mov ecx, -10
     call GetStdHandle
     mov [stdin_h], rax
+; the fault handler goes first in line, and the main stack keeps room for it to run in
+    mov ecx, 1
+    lea rdx, [kv_fault]
+    call AddVectoredExceptionHandler
+    mov dword [rsp+32], KV_STACK_GUARANTEE
+    lea rcx, [rsp+32]
+    call SetThreadStackGuarantee
+; the heap
     call kv_heap_init
     test rax, rax
     jz kv_oom
@@ -208,7 +218,8 @@ EXIT:
 ; kv_div0 generated integer division and remainder; kv_oob kv_list_get, kv_list_set and
 ; kv_text_index; kv_empty kv_list_pop; kv_badnum kv_str_to_int and kv_str_to_float; kv_oom
 ; kv_alloc, kv_start and the capacity limits; kv_nofile kv_readfile, kv_writefile and
-; kv_file_open; kv_nokey kv_map_get.
+; kv_file_open; kv_nokey kv_map_get; kv_nostack and kv_badmem kv_fault, which clears the
+; handler stack first, so these two always end the program.
 kv_div0 runtime error: division by zero
 kv_oob runtime error: index out of bounds
 kv_empty runtime error: pop() on empty list
@@ -216,3 +227,5 @@ kv_badnum runtime error: text is not a number
 kv_oom runtime error: out of memory
 kv_nofile runtime error: cannot open file
 kv_nokey runtime error: map key not found
+kv_nostack runtime error: stack overflow
+kv_badmem runtime error: invalid memory access

@@ -400,10 +400,11 @@ kv_exedir:
 
 ; ---- kv_sock_listen
 ; A TCP socket listening on a port of every local address (backlog 8), with Winsock 2.2
-; started first.
+; started first. Only the port's low 16 bits count. When the port cannot be had (in use,
+; or not allowed) the socket is closed again: a program must not go on to accept on a
+; socket that listens nowhere.
 ; in:      rcx = port
-; out:     rax = socket, all ones when none could be made (a failed bind or listen is not
-;          reported)
+; out:     rax = socket; all ones (-1) when no socket could be made, bound or set to listen
 ; changes: rax, rcx, rdx, r8-r11, xmm0-xmm5, flags
 ; errors:  none
 kv_sock_listen:
@@ -422,6 +423,8 @@ kv_sock_listen:
     mov r8d, 6
     call socket
     mov rbx, rax
+    cmp rax, -1
+    je .done
     mov word [rsp+32], 2
     mov eax, esi
     rol ax, 8
@@ -432,15 +435,25 @@ kv_sock_listen:
     lea rdx, [rsp+32]
     mov r8d, 16
     call bind
+    test eax, eax
+    jnz .refused
     mov rcx, rbx
     mov edx, 8
     call listen
+    test eax, eax
+    jnz .refused
     mov rax, rbx
+.done:
     lea rsp, [rbp-16]
     pop rsi
     pop rbx
     pop rbp
     ret
+.refused:
+    mov rcx, rbx
+    call closesocket
+    mov rax, -1
+    jmp .done
 
 ; ---- kv_sock_accept
 ; Waits for the next connection on a listening socket.
@@ -546,4 +559,68 @@ kv_sock_close:
     lea rsp, [rbp-8]
     pop rbx
     pop rbp
+    ret
+
+; ---- kv_fault
+; The program's exception handler, registered by kv_start ahead of any other: it turns
+; the faults a program can run into into runtime errors with a message. Stack exhaustion
+; (the main stack overflowing, or a running coroutine touching the guard page of its
+; stack) resumes at kv_nostack; an access violation in the program's own code resumes at
+; kv_badmem. Both resume on fault_stack, as the faulting stack may have no room left, and
+; with the handler stack cleared: a catch block cannot go on sanely from a spent stack or
+; from a routine stopped half-way, so these errors always end the program. Everything
+; else, faults in system code (which may handle its own) and a second fault while one is
+; being reported, go on to the system.
+; in:      rcx = the exception pointers: the record (its code at 0, the address of the
+;          faulting instruction at 16), then the context (rsp at 152, rip at 248)
+; out:     eax = -1 to resume with the changed context, 0 to pass the exception on
+; changes: rax, rdx, r8, flags
+; errors:  none
+; entry:   called by Windows on the faulting stack, which may have little room left: the
+;          routine uses none of its own
+kv_fault:
+    cmp qword [fault_taken], 0
+    jne .pass
+    mov rax, [rcx]
+    mov edx, [rax]
+    lea r8, [kv_nostack]
+    cmp edx, 0xC00000FD
+    je .take
+    cmp edx, 0x80000001
+    je .guard
+    cmp edx, 0xC0000005
+    jne .pass
+; an access violation is the program's own when the faulting instruction lies in its
+; image: the base from the process block, the size from the image's PE header
+    mov rdx, [rax+16]
+    mov rax, [gs:0x60]
+    mov rax, [rax+16]
+    cmp rdx, rax
+    jb .pass
+    mov r8d, [rax+60]
+    mov r8d, [rax+r8+80]
+    add rax, r8
+    cmp rdx, rax
+    jae .pass
+    lea r8, [kv_badmem]
+    jmp .take
+; only coroutine stacks have guard pages that reach the program: the main stack's are
+; handled by Windows itself
+.guard:
+    mov rax, [coro_current]
+    test rax, rax
+    jz .pass
+    cmp rax, [sched_ctx]
+    je .pass
+.take:
+    mov qword [fault_taken], 1
+    mov qword [g_exc_top], 0
+    mov rax, [rcx+8]
+    mov [rax+248], r8
+    lea rdx, [fault_stack+KV_FAULT_STACK]
+    mov [rax+152], rdx
+    mov eax, -1
+    ret
+.pass:
+    xor eax, eax
     ret

@@ -100,19 +100,23 @@ TEST(Module, HeaderStartupAndSectionsInOrder) {
   EXPECT_EQ(lines[4], "section .text");
   EXPECT_EQ(lines[5], "kv_start:");
   EXPECT_EQ(lines[6], "    sub rsp, 40");
-  EXPECT_EQ(lines[16], "    call kv_heap_init");
-  EXPECT_EQ(lines[22], "    call kv_user_main");
-  EXPECT_EQ(lines[24], "    call kv_exit");
-  EXPECT_EQ(lines[25], "kv_user_main:");
+  EXPECT_EQ(lines[18], "    call AddVectoredExceptionHandler");
+  EXPECT_EQ(lines[22], "    call kv_heap_init");
+  EXPECT_EQ(lines[28], "    call kv_user_main");
+  EXPECT_EQ(lines[30], "    call kv_exit");
+  EXPECT_EQ(lines[31], "kv_user_main:");
   auto data = section(m, "section .data", "section .bss");
-  ASSERT_EQ(data.size(), kDataPiece + 7u);
+  ASSERT_EQ(data.size(), kDataPiece + 9u);
   EXPECT_EQ(data[5], "kv_sys_prefix: db 'cmd.exe /c \"',0");
   EXPECT_EQ(data[7], "dbl_ten: dq 10.0");
-  // The runtime's cells, then the globals (none here), then the end the collector scans to.
+  // The section line, the fault stack, then the runtime's cells, the globals (none here) and the end: the
+  // collector scans from the first cell to the end, not the fault stack.
   auto bss = section(m, "section .bss", "");
-  ASSERT_EQ(bss.size(), 42u);
-  EXPECT_EQ(bss[19], "sched_ctx: resq 1");
-  EXPECT_EQ(bss[41], "bss_end:");
+  ASSERT_EQ(bss.size(), 48u);
+  EXPECT_EQ(bss[1], "fault_stack: resb 65536");
+  EXPECT_EQ(bss[2], "stdout_h: resq 1");
+  EXPECT_EQ(bss[20], "sched_ctx: resq 1");
+  EXPECT_EQ(bss[47], "bss_end:");
 }
 
 TEST(Module, EmptyProgramReturnsFromItsBody) {
@@ -125,7 +129,7 @@ TEST(Module, EmptyProgramReturnsFromItsBody) {
 TEST(Module, ErrorExitsFollowTheRuntimeAndInternEachMessage) {
   std::string m = kv::emit_module_with_runtime("main\nSTR runtime error: out of memory\nPOP\nHALT\nend\n", kTinyRuntime);
   auto exits = section(m, "kv_div0:", "section .data");
-  ASSERT_EQ(exits.size(), 7u * 23u);
+  ASSERT_EQ(exits.size(), 9u * 23u);
   EXPECT_EQ(exits[1], "    lea rcx, [str_1]");
   EXPECT_EQ(exits[15], ".noh: lea rcx, [str_1]");
   EXPECT_EQ(exits[22], "    call kv_exit");
@@ -134,7 +138,7 @@ TEST(Module, ErrorExitsFollowTheRuntimeAndInternEachMessage) {
   EXPECT_EQ(exits[4 * 23 + 1], "    lea rcx, [str_0]");
   EXPECT_EQ(exits[6 * 23 + 1], "    lea rcx, [str_6]");
   auto data = section(m, "section .data", "section .bss");
-  ASSERT_EQ(data.size(), kDataPiece + 7u);
+  ASSERT_EQ(data.size(), kDataPiece + 9u);
   EXPECT_EQ(data[kDataPiece], "str_0: db \"runtime error: out of memory\",0");
   EXPECT_EQ(data[kDataPiece + 6], "str_6: db \"runtime error: map key not found\",0");
 }
@@ -165,12 +169,13 @@ TEST(RuntimeText, CommentsBlanksIndentationAndPoolLabels) {
 TEST(RuntimeText, EmbeddedRuntimeInternsBracesBeforeTheMessages) {
   std::string m = kv::emit_module("");
   auto data = section(m, "section .data", "section .bss");
-  ASSERT_EQ(data.size(), kDataPiece + 10u);
+  ASSERT_EQ(data.size(), kDataPiece + 12u);
   EXPECT_EQ(data[kDataPiece], "str_0: db \"{\",0");
   EXPECT_EQ(data[kDataPiece + 1], "str_1: db \", \",0");
   EXPECT_EQ(data[kDataPiece + 2], "str_2: db \"}\",0");
   EXPECT_EQ(data[kDataPiece + 3], "str_3: db \"runtime error: division by zero\",0");
   EXPECT_EQ(data[kDataPiece + 9], "str_9: db \"runtime error: map key not found\",0");
+  EXPECT_EQ(data[kDataPiece + 11], "str_11: db \"runtime error: invalid memory access\",0");
   // The runtime block starts with the allocator, exactly as every module carries it: a
   // request that does not fit the (always empty) bump region goes on to the heap.
   EXPECT_EQ(join(section(m, "kv_alloc:", "kv_strlen:")),

@@ -17,8 +17,8 @@ TEST(StripStartBlock, UnbalancedKeepsTheTextBefore) {
 }
 
 TEST(ResolveUsePath, NamesWithSeparatorsAreUsedAsWritten) {
-  EXPECT_EQ(kv::resolve_use_path("lib/x.kv"), "lib/x.kv");
-  EXPECT_EQ(kv::resolve_use_path("lib\\x.kv"), "lib\\x.kv");
+  EXPECT_EQ(kv::resolve_use_path("lib/x.kv", "main.kv"), "lib/x.kv");
+  EXPECT_EQ(kv::resolve_use_path("lib\\x.kv", "main.kv"), "lib\\x.kv");
 }
 
 TEST(ReadFile, OnlyRegularFilesAreRead) {

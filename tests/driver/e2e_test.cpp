@@ -58,6 +58,25 @@ TEST_F(EndToEnd, KavelUsageVersionAndUnparsableName) {
   EXPECT_EQ(bad.code, 1u);
 }
 
+TEST_F(EndToEnd, KavelFindsUsedFilesBesideTheMainSourceAfterTheCurrentFolder) {
+  // Run from the parent folder: the checker and the front end both look for a used name
+  // in the current folder first, then in the main source's folder, then beside the
+  // toolchain (std.kv).
+  spit(dir / "sub" / "main.kv",
+       "use \"std.kv\":\nuse \"helper.kv\":\nuse \"parts/more.kv\":\n"
+       "start [ println(where() + \" \" + more() + \" \" + to_upper(\"std\")): ]\n");
+  spit(dir / "sub" / "helper.kv", "fn where() -> text [ give \"beside\": ]\n");
+  spit(dir / "sub" / "parts" / "more.kv", "fn more() -> text [ give \"nested\": ]\n");
+  Outcome beside = kavel({"sub/main.kv"});
+  EXPECT_EQ(beside.out, "beside nested STD\r\n");
+  EXPECT_EQ(beside.err, "");
+  EXPECT_EQ(beside.code, 0u);
+  spit(dir / "helper.kv", "fn where() -> text [ give \"current\": ]\n");
+  Outcome current = kavel({"sub/main.kv"});
+  EXPECT_EQ(current.out, "current nested STD\r\n");
+  EXPECT_EQ(current.code, 0u);
+}
+
 TEST_F(EndToEnd, KavelStopsAtAFailedBuild) {
   Outcome r = kavel({program("bad").string()});
   EXPECT_EQ(r.out, "[kavelc] ERROR in 1/6  check (exit 1)\r\n");

@@ -75,15 +75,16 @@ def main():
         r = run(exe, b"", work)
         check("empty input", (r.stdout, r.stderr, r.returncode), (b"", PROMPT + CANNOT_OPEN, 1))
 
-        # An absolute path to a source in another folder; its uses resolve from the
-        # current folder, not from the source's folder.
+        # An absolute path to a source in another folder: a used name is read from the
+        # source's folder, unless the current folder holds it.
         write(os.path.join(tmp, "other", "prog.kv"), b'use "near.kv":\n')
         write(os.path.join(tmp, "other", "near.kv"), b"x = 1:\n")
-        r = run(exe, os.path.join(tmp, "other", "prog.kv").encode() + b"\r\n", work)
-        check("uses resolve from the current folder", (r.stdout, r.returncode), (b"", 1))
+        prog = os.path.join(tmp, "other", "prog.kv").encode() + b"\r\n"
+        r = run(exe, prog, work)
+        check("uses resolve beside the source", (r.stdout, r.returncode), (b"CONST 1\r\nSTORE x\r\n", 0))
         write(os.path.join(work, "near.kv"), b"y = 2:\n")
-        r = run(exe, os.path.join(tmp, "other", "prog.kv").encode() + b"\r\n", work)
-        check("use found in the current folder", r.stdout, b"CONST 2\r\nSTORE y\r\n")
+        r = run(exe, prog, work)
+        check("the current folder comes first", r.stdout, b"CONST 2\r\nSTORE y\r\n")
 
     for f in failures:
         print(f)

@@ -9,6 +9,10 @@ harness (tests/tools/run_program.py) and run under the same Wine prefix.
   run_scenario.py overrun --bin DIR --prefix DIR --work DIR --lib DIR program.kv
       The program must be stopped (non-zero exit code) right after printing "start",
       with nothing printed after it.
+  run_scenario.py busy    --bin DIR --prefix DIR --work DIR --lib DIR program.kv
+      A socket here listens on a free loopback port; the program gets that port (+ 65536)
+      and must print "-1" and end with exit code 1 and "[err] cannot listen on port
+      <port>" on standard error.
 """
 import argparse
 import os
@@ -104,9 +108,36 @@ def run_overrun(args, exe, stem):
         raise run_program.Failure("output after the overrun: %r" % p.stdout)
 
 
+def run_busy(args, exe, stem):
+    holder = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    try:
+        holder.bind(("127.0.0.1", 0))
+        holder.listen(1)
+        port = holder.getsockname()[1]
+        try:
+            p = subprocess.run(["wine", exe, str(port + 65536)], stdin=subprocess.DEVNULL,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                               env=wine_env(args.prefix), cwd=args.work, timeout=LIMIT)
+        except subprocess.TimeoutExpired:
+            raise run_program.Failure("the program went on to wait on a port it does not hold")
+    finally:
+        holder.close()
+    problems = [run_program.compare("standard output", b"-1\r\n", p.stdout),
+                run_program.compare("standard error",
+                                    b"[err] cannot listen on port %d\r\n" % port, p.stderr)]
+    if p.returncode != 1:
+        problems.append("exit code %d, expected 1" % p.returncode)
+    problems = [x for x in problems if x]
+    if problems:
+        raise run_program.Failure("\n".join(problems))
+
+
+MODES = {"socket": run_socket, "overrun": run_overrun, "busy": run_busy}
+
+
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("mode", choices=["socket", "overrun"])
+    ap.add_argument("mode", choices=sorted(MODES))
     ap.add_argument("--bin", required=True)
     ap.add_argument("--prefix", required=True)
     ap.add_argument("--work", required=True)
@@ -118,7 +149,7 @@ def main():
     stem = os.path.splitext(src)[0]
     try:
         exe = run_program.build(args, src, os.path.basename(stem))
-        (run_socket if args.mode == "socket" else run_overrun)(args, exe, stem)
+        MODES[args.mode](args, exe, stem)
     except run_program.Failure as e:
         print("FAIL %s\n%s" % (args.program, e))
         return 1

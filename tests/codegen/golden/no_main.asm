@@ -54,7 +54,10 @@ str_6: db "runtime error: text is not a number",0
 str_7: db "runtime error: out of memory",0
 str_8: db "runtime error: cannot open file",0
 str_9: db "runtime error: map key not found",0
+str_10: db "runtime error: stack overflow",0
+str_11: db "runtime error: invalid memory access",0
 section .bss
+fault_stack: resb 65536
 stdout_h: resq 1
 stderr_h: resq 1
 stdin_h: resq 1
@@ -95,5 +98,10 @@ gc_peak: resq 1
 gc_pause: resq 1
 gc_freq: resq 1
 gc_overflow: resq 1
+in_buf: resq 1
+in_cap: resq 1
+in_len: resq 1
+in_pos: resq 1
+fault_taken: resq 1
 kv_g_x: resq 1
 bss_end:
