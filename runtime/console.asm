@@ -220,19 +220,9 @@ kv_print_list:
     xor r13d, r13d
 .body:
     mov rsi, rcx
-    mov rax, r13
-    xor edx, edx
-.guard:
-    test rax, rax
-    jz .open
-    cmp [rax+8], rsi
-    je .cut
-    inc edx
-    cmp edx, KV_LIST_NESTING
-    jae .cut
-    mov rax, [rax]
-    jmp .guard
-.open:
+    mov rdx, r13
+    call kv_list_in_chain
+    jc .cut
     push rsi
     push r13
     mov r13, rsp

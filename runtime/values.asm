@@ -44,19 +44,9 @@ kv_list_to_str:
     xor r13d, r13d
 .body:
     mov rsi, rcx
-    mov rax, r13
-    xor edx, edx
-.guard:
-    test rax, rax
-    jz .open
-    cmp [rax+8], rsi
-    je .cut
-    inc edx
-    cmp edx, KV_LIST_NESTING
-    jae .cut
-    mov rax, [rax]
-    jmp .guard
-.open:
+    mov rdx, r13
+    call kv_list_in_chain
+    jc .cut
     push rsi
     push r13
     mov r13, rsp
@@ -153,6 +143,35 @@ kv_list_to_str:
     push r12
     push r13
     jmp .body
+
+; ---- kv_list_in_chain
+; Whether a list about to be written must be cut to "{...}": it is one of the lists it is
+; written inside (a list that holds itself), or those are KV_LIST_NESTING deep already.
+; Both list printers and kv_list_to_str ask it before they open a list.
+; in:      rcx = list, rdx = the chain of lists being written (0 at the top, else the
+;          address of a pair: the enclosing chain, the enclosing list)
+; out:     carry set when the list must be cut, clear when it may be written
+; changes: rax, r8, flags
+; errors:  none
+kv_list_in_chain:
+    mov rax, rdx
+    xor r8d, r8d
+.next:
+    test rax, rax
+    jz .fresh
+    cmp [rax+8], rcx
+    je .cut
+    inc r8d
+    cmp r8d, KV_LIST_NESTING
+    jae .cut
+    mov rax, [rax]
+    jmp .next
+.fresh:
+    clc
+    ret
+.cut:
+    stc
+    ret
 
 ; ---- kv_dyn_to_int
 ; A value of a kind, stored where an integer is declared: a float is truncated toward zero;
