@@ -1,28 +1,68 @@
 #include "ir.h"
 
-#include <unordered_map>
+#include <cstdint>
 
 namespace kv::ir {
 namespace {
 
-const std::unordered_map<std::string_view, Op>& opcodes() {
-  static const std::unordered_map<std::string_view, Op> table = [] {
-    std::unordered_map<std::string_view, Op> t;
-    for (size_t i = 0; i < kOpCount; ++i) t.emplace(kOps[i].name, static_cast<Op>(i));
-    return t;
-  }();
-  return table;
+// Every opcode has at most eight bytes, so its bytes packed into one integer are its key:
+// finding an opcode costs one multiplication and a compare or two, which matters because
+// every pass of opt and every line of emitasm asks for one.
+constexpr size_t kMaxOpcode = 8;
+constexpr size_t kSlots = 256;  // a power of two, more than three times the opcodes
+
+uint64_t pack(std::string_view word) {
+  uint64_t key = 0;
+  for (size_t i = 0; i < word.size(); ++i) key |= uint64_t(uint8_t(word[i])) << (8 * i);
+  return key;
+}
+
+size_t slot_of(uint64_t key) { return size_t((key * 0x9E3779B97F4A7C15ull) >> 56) & (kSlots - 1); }
+
+constexpr bool opcodes_fit() {
+  for (const OpInfo& o : kOps)
+    if (o.name.size() > kMaxOpcode) return false;
+  return true;
+}
+static_assert(opcodes_fit() && kOpCount * 3 < kSlots);
+
+struct OpcodeIndex {
+  uint64_t keys[kSlots] = {};
+  uint8_t sizes[kSlots] = {};  // tells "RET" from "RET" and a 0 byte
+  int16_t ops[kSlots];  // -1 for an empty slot
+  OpcodeIndex() {
+    for (int16_t& o : ops) o = -1;
+    for (size_t i = 0; i < kOpCount; ++i) {
+      const uint64_t key = pack(kOps[i].name);
+      size_t s = slot_of(key);
+      while (ops[s] >= 0) s = (s + 1) & (kSlots - 1);
+      keys[s] = key;
+      sizes[s] = uint8_t(kOps[i].name.size());
+      ops[s] = int16_t(i);
+    }
+  }
+  Op find(std::string_view word) const {
+    if (word.empty() || word.size() > kMaxOpcode) return Op::Unknown;
+    const uint64_t key = pack(word);
+    for (size_t s = slot_of(key); ops[s] >= 0; s = (s + 1) & (kSlots - 1))
+      if (keys[s] == key && sizes[s] == word.size()) return static_cast<Op>(ops[s]);
+    return Op::Unknown;
+  }
+};
+
+const OpcodeIndex& opcodes() {
+  static const OpcodeIndex index;
+  return index;
 }
 
 Op opcode_of(std::string_view opcode, bool has_operands) {
-  auto it = opcodes().find(opcode);
-  if (it == opcodes().end()) return Op::Unknown;
-  switch (it->second) {
+  const Op op = opcodes().find(opcode);
+  switch (op) {
     case Op::Main:
-    case Op::End: return has_operands ? Op::Unknown : it->second;
+    case Op::End: return has_operands ? Op::Unknown : op;
     case Op::Fn:
-    case Op::Param: return has_operands ? it->second : Op::Unknown;
-    default: return it->second;
+    case Op::Param: return has_operands ? op : Op::Unknown;
+    default: return op;
   }
 }
 
