@@ -458,6 +458,36 @@ void x_index(Gen& g, const std::vector<std::string_view>& w) {
   g.top_in_rax = true;
 }
 
+// XSETIDX A B: the value on top (perhaps still in rax) goes into element B of list A; the
+// basic lines when A is not a list variable or B not an integer.
+void x_setidx(Gen& g, const std::vector<std::string_view>& w) {
+  if (ir::from_stack(w[0]) || ir::from_stack(w[1]) || ir::is_constant(w[0]) || g.types.empty()) return;
+  const Operand a = operand(g, w[0], 0), b = operand(g, w[1], 0);
+  if (!a.type.is(Kind::List) || !(b.constant || is_int(b))) {
+    g.flush_top();
+    basic(g, push_line(a));
+    basic(g, push_line(b));
+    g.coerce(g.top() - 1, Type::of(Kind::List));
+    g.coerce(g.top(), Type::of(Kind::Int));
+    const std::string kind = g.kind_operand(g.top() - 2);
+    g.pop_types(3);
+    g.ins("pop rdx");
+    g.ins("pop rcx");
+    g.ins("pop r8");
+    g.ins("mov r9, " + kind);
+    g.ins("call kv_list_set");
+    return;
+  }
+  const std::string kind = g.kind_operand(g.top());
+  g.pop_type();
+  g.pop_top_into_rax();
+  g.ins("mov r8, rax");
+  g.ins("mov r9, " + kind);
+  g.ins("mov rcx, " + source(g, a));
+  g.ins("mov rdx, " + source(g, b));
+  g.ins("call kv_list_set");
+}
+
 // XPUSH A: LOAD A or CONST k, the value left in rax for the line after.
 void x_push(Gen& g, std::string_view a) {
   if (ir::from_stack(a)) return;
@@ -497,6 +527,9 @@ void translate_extended(Gen& g, const ir::Line& l) {
       break;
     case Op::XIndex:
       if (w.size() == 2) x_index(g, w);
+      break;
+    case Op::XSetIdx:
+      if (w.size() == 2) x_setidx(g, w);
       break;
     case Op::XPush:
       if (w.size() == 1) x_push(g, w[0]);

@@ -77,6 +77,33 @@ struct Fuser {
     return 3;
   }
 
+  // LOAD a, LOAD or CONST b, a value of one line (an operand) or of three (an element or
+  // an operation of two operands), SETIDX: the value first, then the element set in place.
+  // Loading a and b after the value is the same, because those lines call nothing and
+  // store nothing.
+  size_t set_element(size_t i) {
+    const ir::Line base = at(i);
+    const auto list = operand_of(base), index = operand_of(at(i + 1));
+    if (base.op != Op::Load || !list || ir::is_constant(*list) || !index) return 0;
+    size_t value = 0;
+    if (at(i + 3).op == Op::SetIdx && operand_of(at(i + 2))) {
+      out.push_back(ir::line(Op::XPush, *operand_of(at(i + 2))));
+      value = 1;
+    } else if (at(i + 5).op == Op::SetIdx) {
+      value = element(i + 2);
+      if (value == 0) value = binary(i + 2);
+      const Op made = value == 0 ? Op::Unknown : ir::parse(out.back()).op;
+      if (value != 3 || (made != Op::XIndex && made != Op::XBin)) {  // a branch is no value
+        if (value != 0) out.pop_back();
+        return 0;
+      }
+    } else {
+      return 0;
+    }
+    out.push_back(ir::line(Op::XSetIdx, *list, *index));
+    return 2 + value + 1;
+  }
+
   // Operands and a BIN (and a JF or JT after a comparison) as one line; the left operand,
   // or both, may come from the stack.
   size_t binary(size_t i) {
@@ -152,6 +179,7 @@ void fuse(Program& p) {
   for (size_t i = 0; i < p.lines.size();) {
     size_t n = f.increment(i);
     if (n == 0) n = f.counting_loop(i);
+    if (n == 0) n = f.set_element(i);
     if (n == 0) n = f.element(i);
     if (n == 0) n = f.binary(i);
     if (n == 0) n = f.push(i);

@@ -65,6 +65,13 @@ TEST(OptimiseIr, PassesKeepWhatTheProgramComputes) {
        "main|CONST 9|CONST 1|CONST none|RANGE|.L0|INEXT i .L2|JMP .L0|IPOP|.L2|HALT|end"},
       {"main|LOAD xs|LOAD i|INDEX|LOAD a|LOAD b|BIN ==|JT .L3|.L3|HALT|end",
        "main|XINDEX xs i|XJT == a b .L3|.L3|HALT|end"},
+      // an element set in place after its value: an operand, an element or an operation;
+      // a value that calls, or a branch between, keeps the basic lines
+      {"main|LOAD xs|LOAD i|LOAD t|SETIDX|LOAD xs|CONST 0|LOAD ys|LOAD j|INDEX|SETIDX|HALT|end",
+       "main|XPUSH t|XSETIDX xs i|XINDEX ys j|XSETIDX xs #0|HALT|end"},
+      {"main|LOAD xs|LOAD i|LOAD a|CONST 2|BIN *|SETIDX|HALT|end", "main|XBIN * a #2|XSETIDX xs i|HALT|end"},
+      {"main|LOAD xs|LOAD i|LOAD a|CALL f 1|SETIDX|LOAD xs|LOAD i|LOAD a|BIN <|JF .L1|SETIDX|.L1|HALT|end",
+       "main|LOAD xs|LOAD i|LOAD a|CALL f 1|SETIDX|LOAD xs|XJF < i a .L1|SETIDX|.L1|HALT|end"},
       // a value or a call's result for the line after, which takes it at once
       {"fn f int|LOAD x|XCALL g 1|RET|RETN|end", "fn f int|LOAD x|XCALL g 1|RET|RETN|end"},
       {"fn f int|LOAD x|CALL g 1|LOAD y|CALL g 1|BIN +|RET|RETN|end",
