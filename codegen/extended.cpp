@@ -273,7 +273,10 @@ bool guarded(Gen& g, const Pair& p, Fast fast, Slow slow) {
   const std::string other = "kv_x" + n + "_other", done = "kv_x" + n + "_done";
   for (const Operand* o : {&p.a, &p.b}) {
     if (!o->type.is(Kind::Dynamic)) continue;
-    g.ins("cmp qword " + kind_place(g, *o) + ", " + num(layout::KV_KIND_INT));
+    // An element read just before left its kind in r11 too (x_index).
+    const std::string place = kind_place(g, *o);
+    const bool in_r11 = g.out.ends_with("    mov " + place + ", r11\r\n");
+    g.ins((in_r11 ? "cmp r11d, " : "cmp qword " + place + ", ") + num(layout::KV_KIND_INT));
     g.ins("jne " + other);
   }
   Pair ints = p;
