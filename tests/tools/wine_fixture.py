@@ -49,6 +49,9 @@ def setup(prefix):
 def cleanup(prefix):
     env = wine_env(prefix)
     quiet(["wineserver", "-k"], env, 60)
+    # -k only asks the server to end: wait for it, so that a run started right after
+    # does not meet a server on its way out.
+    quiet(["wineserver", "-w"], env, 60)
     print("wineserver stopped for %s" % prefix)
     return 0
 
