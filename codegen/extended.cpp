@@ -128,22 +128,6 @@ void leave_in_rax(Gen& g, Kind k) {
   g.top_in_rax = true;
 }
 
-const char* int_cc(std::string_view op) {
-  return op == "!=" ? "ne" : op == "<" ? "l" : op == ">" ? "g" : op == "<=" ? "le" : op == ">=" ? "ge" : "e";
-}
-const char* int_not_cc(std::string_view op) {
-  return op == "!=" ? "e" : op == "<" ? "ge" : op == ">" ? "le" : op == "<=" ? "g" : op == ">=" ? "l" : "ne";
-}
-// As the float templates read comisd's flags (an unordered pair is below and equal).
-const char* float_cc(std::string_view op) {
-  return op == "!=" ? "ne" : op == "<" ? "b" : op == ">" ? "a" : op == "<=" ? "be" : op == ">=" ? "ae" : "e";
-}
-const char* float_not_cc(std::string_view op) {
-  return op == "!=" ? "e" : op == "<" ? "ae" : op == ">" ? "be" : op == "<=" ? "a" : op == ">=" ? "b" : "ne";
-}
-bool is_comparison(std::string_view op) {
-  return op == "==" || op == "!=" || op == "<" || op == ">" || op == "<=" || op == ">=";
-}
 
 // Integer division of rax by rbx, as the integer template divides: by 0 the program's error,
 // by -1 a wrap (quotient the negated left side, remainder 0). The quotient or the remainder

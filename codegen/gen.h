@@ -148,6 +148,14 @@ struct Gen {
 // Writes the program body and every function (after the module header, before the runtime).
 void write_routines(Gen& g);
 
+// The condition codes of a comparison operator, and of its negation: signed for integers,
+// as comisd sets the flags for floats (an unordered pair is below and equal).
+const char* int_cc(std::string_view op);
+const char* int_not_cc(std::string_view op);
+const char* float_cc(std::string_view op);
+const char* float_not_cc(std::string_view op);
+bool is_comparison(std::string_view op);
+
 // The extended lines opt writes (extended.cpp).
 void translate_extended(Gen& g, const ir::Line& line);
 

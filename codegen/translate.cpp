@@ -7,6 +7,23 @@
 #include "layout.h"
 
 namespace kv::gen {
+
+const char* int_cc(std::string_view op) {
+  return op == "!=" ? "ne" : op == "<" ? "l" : op == ">" ? "g" : op == "<=" ? "le" : op == ">=" ? "ge" : "e";
+}
+const char* int_not_cc(std::string_view op) {
+  return op == "!=" ? "e" : op == "<" ? "ge" : op == ">" ? "le" : op == "<=" ? "g" : op == ">=" ? "l" : "ne";
+}
+const char* float_cc(std::string_view op) {
+  return op == "!=" ? "ne" : op == "<" ? "b" : op == ">" ? "a" : op == "<=" ? "be" : op == ">=" ? "ae" : "e";
+}
+const char* float_not_cc(std::string_view op) {
+  return op == "!=" ? "e" : op == "<" ? "ae" : op == ">" ? "be" : op == "<=" ? "a" : op == ">=" ? "b" : "ne";
+}
+bool is_comparison(std::string_view op) {
+  return op == "==" || op == "!=" || op == "<" || op == ">" || op == "<=" || op == ">=";
+}
+
 namespace {
 
 using ir::Op;
@@ -92,25 +109,33 @@ void float_bin(Gen& g, std::string_view op, const Type& L, const Type& R) {
     g.ins("push rax");
     g.push_type(Kind::Float);
   } else {
-    const char* cc = op == "!=" ? "ne" : op == "<" ? "b" : op == ">" ? "a" : op == "<=" ? "be" : op == ">=" ? "ae" : "e";
     g.ins("comisd xmm0, xmm1");
-    g.ins(std::string("set") + cc + " al");
+    g.ins(std::string("set") + float_cc(op) + " al");
     g.ins("movzx eax, al");
     g.ins("push rax");
     g.push_type(Kind::Int);
   }
 }
 
-void int_bin(Gen& g, std::string_view op) {
-  g.ins("pop rbx");
-  g.ins("pop rax");
+// rax op rbx into rax, for "+", "-", "*" and the comparisons (0 or 1).
+void int_rax_rbx(Gen& g, std::string_view op) {
   if (op == "+") {
     g.ins("add rax, rbx");
   } else if (op == "-") {
     g.ins("sub rax, rbx");
   } else if (op == "*") {
     g.ins("imul rax, rbx");
-  } else if (op == "/" || op == "%") {
+  } else {
+    g.ins("cmp rax, rbx");
+    g.ins(std::string("set") + int_cc(op) + " al");
+    g.ins("movzx eax, al");
+  }
+}
+
+void int_bin(Gen& g, std::string_view op) {
+  g.ins("pop rbx");
+  g.ins("pop rax");
+  if (op == "/" || op == "%") {
     g.ins("test rbx, rbx");
     g.ins("jz kv_div0");
     // Dividing by -1 is dividing the negated value by 1: the smallest integer wraps to
@@ -125,10 +150,7 @@ void int_bin(Gen& g, std::string_view op) {
     g.ins("idiv rbx");
     if (op == "%") g.ins("mov rax, rdx");
   } else {
-    const char* cc = op == "!=" ? "ne" : op == "<" ? "l" : op == ">" ? "g" : op == "<=" ? "le" : op == ">=" ? "ge" : "e";
-    g.ins("cmp rax, rbx");
-    g.ins(std::string("set") + cc + " al");
-    g.ins("movzx eax, al");
+    int_rax_rbx(g, op);
   }
   g.ins("push rax");
   g.push_type(Kind::Int);
@@ -158,18 +180,7 @@ void int_fast_path(Gen& g, std::string_view op, const Operands& o, const std::st
   }
   g.ins("pop rbx");
   g.ins("pop rax");
-  if (op == "+") {
-    g.ins("add rax, rbx");
-  } else if (op == "-") {
-    g.ins("sub rax, rbx");
-  } else if (op == "*") {
-    g.ins("imul rax, rbx");
-  } else {
-    const char* cc = op == "!=" ? "ne" : op == "<" ? "l" : op == ">" ? "g" : op == "<=" ? "le" : op == ">=" ? "ge" : "e";
-    g.ins("cmp rax, rbx");
-    g.ins(std::string("set") + cc + " al");
-    g.ins("movzx eax, al");
-  }
+  int_rax_rbx(g, op);
   g.ins("push rax");
 }
 
