@@ -10,22 +10,12 @@ set -euo pipefail
 
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 BUILD="$(cd "${1:-$ROOT/build}" && pwd)"
-BIN="$BUILD/bin"
 REPS="${REPS:-5}"
-LIB="${KAVEL_MINGW_LIB:-/usr/x86_64-w64-mingw32/lib}"
-PREFIX="$BUILD/wineprefix"
-WORK="$(mktemp -d "${TMPDIR:-/tmp}/kavel-bench.XXXXXX")"
-export WINEPREFIX="$PREFIX" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-
-for tool in gcc lua5.4 python3 nasm lld-link wine; do
+# shellcheck source=bench/programs.sh
+source "$ROOT/bench/programs.sh"
+for tool in gcc lua5.4 python3 nasm lld-link wine "$BIN/opt"; do
   command -v "$tool" > /dev/null || { echo "missing $tool" >&2; exit 1; }
 done
-cleanup() {
-  python3 "$ROOT/tests/tools/wine_fixture.py" cleanup "$PREFIX" > /dev/null 2>&1 || true
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-python3 "$ROOT/tests/tools/wine_fixture.py" setup "$PREFIX" > /dev/null
 
 # ---- the programs: Kavel, C, Lua, Python ------------------------------------------------
 cat > "$WORK/empty.kv" <<'EOF'

@@ -1,6 +1,8 @@
-# Sourced by the benchmarks that time compiled Kavel programs (runtime.sh, data.sh): the
-# work folder, the Wine prefix with its server, building a program with our stages, and
-# timing a command. Expects ROOT, BUILD and REPS set; sets BIN, LIB, PREFIX and WORK.
+# Sourced by the benchmarks that time compiled Kavel programs (runtime.sh, data.sh,
+# codegen.sh): the work folder, the Wine prefix with its server, building a program with
+# our stages, and timing a command. Expects ROOT, BUILD and REPS set; sets BIN, LIB, PREFIX
+# and WORK. codegen.sh replaces build (it builds with opt and without) and best_ms (it
+# counts processor time).
 
 BIN="$BUILD/bin"
 LIB="${KAVEL_MINGW_LIB:-/usr/x86_64-w64-mingw32/lib}"

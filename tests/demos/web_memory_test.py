@@ -9,7 +9,6 @@ the exchange takes longer than DEADLINE, it is killed.
 
   web_memory_test.py --bin DIR --prefix DIR --work DIR --lib DIR --tools DIR <demoweb.kv>
 """
-import argparse
 import os
 import signal
 import subprocess
@@ -45,20 +44,11 @@ def resident(pid, exe_name):
 
 
 def main():
-    ap = argparse.ArgumentParser()
-    for opt in ("--bin", "--prefix", "--work", "--lib", "--tools"):
-        ap.add_argument(opt, required=True)
-    ap.add_argument("--timeout", type=float, default=60)
-    ap.add_argument("program")
-    args = ap.parse_args()
-    os.makedirs(args.work, exist_ok=True)
-    sys.path.insert(0, args.tools)
-    import run_program
-    try:
-        exe = run_program.build(args, os.path.abspath(args.program), "demoweb")
-    except run_program.Failure as e:
-        print("FAIL build of %s\n%s" % (args.program, e))
+    built = web.build_from_command_line("demoweb")
+    if built is None:
         return 1
+    args, exe = built
+    import run_program  # on the path once the build has put --tools there
 
     port = web.free_port()
     log_path = os.path.join(args.work, "server.log")

@@ -6,7 +6,6 @@ The server stops by itself after the third request; if it does not, it is killed
 
   web_test.py --bin DIR --prefix DIR --work DIR --lib DIR --tools DIR <demoweb.kv>
 """
-import argparse
 import os
 import subprocess
 import sys
@@ -30,21 +29,10 @@ def fetch(port, path):
 
 
 def main():
-    ap = argparse.ArgumentParser()
-    for opt in ("--bin", "--prefix", "--work", "--lib", "--tools"):
-        ap.add_argument(opt, required=True)
-    ap.add_argument("--timeout", type=float, default=60)
-    ap.add_argument("program")
-    args = ap.parse_args()
-    os.makedirs(args.work, exist_ok=True)
-    sys.path.insert(0, args.tools)
-    import run_program  # the shared build steps: lowerir, emitasm, nasm, lld-link
-
-    try:
-        exe = run_program.build(args, os.path.abspath(args.program), "demoweb")
-    except run_program.Failure as e:
-        print("FAIL build of %s\n%s" % (args.program, e))
+    built = web.build_from_command_line("demoweb")
+    if built is None:
         return 1
+    args, exe = built
 
     port = web.free_port()
     server = web.start_server(args, exe, [port, 3])

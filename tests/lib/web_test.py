@@ -8,7 +8,6 @@ is killed.
 
   web_test.py --bin DIR --prefix DIR --work DIR --lib DIR --tools DIR <web_server.kv>
 """
-import argparse
 import os
 import subprocess
 import sys
@@ -23,20 +22,10 @@ def expect(what, data, status, content_type, body):
 
 
 def main():
-    ap = argparse.ArgumentParser()
-    for opt in ("--bin", "--prefix", "--work", "--lib", "--tools"):
-        ap.add_argument(opt, required=True)
-    ap.add_argument("--timeout", type=float, default=60)
-    ap.add_argument("program")
-    args = ap.parse_args()
-    os.makedirs(args.work, exist_ok=True)
-    sys.path.insert(0, args.tools)
-    import run_program
-    try:
-        exe = run_program.build(args, os.path.abspath(args.program), "web_server")
-    except run_program.Failure as e:
-        print("FAIL build\n%s" % e)
+    built = web.build_from_command_line("web_server")
+    if built is None:
         return 1
+    args, exe = built
 
     port = web.free_port()
     server = web.start_server(args, exe, [5, port])

@@ -1,10 +1,32 @@
 """What the tests of Kavel web servers share: a free loopback port, the server started
 under Wine and stopped for sure, and the check of one HTTP/1.0 response."""
+import argparse
 import os
 import signal
 import socket
 import subprocess
+import sys
 import time
+
+
+def build_from_command_line(name):
+    """Parses the tests' common options (--bin --prefix --work --lib --tools, the program)
+    and builds the program as name.exe; returns (args, exe), or None after saying why the
+    build failed."""
+    ap = argparse.ArgumentParser()
+    for opt in ("--bin", "--prefix", "--work", "--lib", "--tools"):
+        ap.add_argument(opt, required=True)
+    ap.add_argument("--timeout", type=float, default=60)
+    ap.add_argument("program")
+    args = ap.parse_args()
+    os.makedirs(args.work, exist_ok=True)
+    sys.path.insert(0, args.tools)
+    import run_program  # the shared build steps: lowerir, emitasm, nasm, lld-link
+    try:
+        return args, run_program.build(args, os.path.abspath(args.program), name)
+    except run_program.Failure as e:
+        print("FAIL build of %s\n%s" % (args.program, e))
+        return None
 
 
 def free_port():
