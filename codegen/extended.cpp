@@ -255,11 +255,19 @@ bool guarded(Gen& g, const Pair& p, Fast fast, Slow slow) {
   const bool pending = g.top_in_rax;
   const std::string n = std::to_string(g.label_counter++);
   const std::string other = "kv_x" + n + "_other", done = "kv_x" + n + "_done";
+  std::string kept_kind;  // the store of r11 the general code alone needs
   for (const Operand* o : {&p.a, &p.b}) {
     if (!o->type.is(Kind::Dynamic)) continue;
-    // An element read just before left its kind in r11 too (x_index).
+    // An element read just before left its kind in r11 too (x_index). Both paths consume
+    // the operand and the integer code knows its kind, so only the general code, which
+    // reads the kind from its cell, stores it there.
     const std::string place = kind_place(g, *o);
-    const bool in_r11 = g.out.ends_with("    mov " + place + ", r11\r\n");
+    const std::string store = "    mov " + place + ", r11\r\n";
+    const bool in_r11 = g.out.ends_with(store);
+    if (in_r11) {
+      g.out.resize(g.out.size() - store.size());
+      kept_kind = store;
+    }
     g.ins((in_r11 ? "cmp r11d, " : "cmp qword " + place + ", ") + num(layout::KV_KIND_INT));
     g.ins("jne " + other);
   }
@@ -273,6 +281,7 @@ bool guarded(Gen& g, const Pair& p, Fast fast, Slow slow) {
   std::string hot = std::move(g.out);
   g.out.clear();
   g.label(other + ":");
+  g.out += kept_kind;
   g.types = types;
   g.top_in_rax = pending;
   slow();
